@@ -1,0 +1,16 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Tarn Update: firmware updates for the device family over a serial port"};
+    app.set_version_flag("--version", "Tarn Update 1.0.0");
+    app.require_subcommand(0, 1);
+    CLI11_PARSE(app, argc, argv);
+    if (app.get_subcommands().empty()) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    }
+    return 0;
+}

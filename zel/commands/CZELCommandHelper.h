@@ -1,0 +1,14 @@
+#pragma once
+
+#include "zel/commands/CZELCommandSet.h"
+
+// Module shell: the object, its accessor and its place in the construction order are final;
+// the module's behaviour arrives with its own work.
+class CZELCommandHelper : public CZELCommandSet
+{
+public:
+    CZELCommandHelper() = default;
+    ~CZELCommandHelper() override = default;
+};
+
+CZELCommandHelper& GetZELCommandHelper();

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+
+// Every protocol time of the system in one place, with the shipped values as defaults.
+// Tests may scale the table down once, before any thread starts, through ScaleForTests; the
+// shipped programs never call it. Counts (rounds, repetitions) are not scaled.
+struct CZELTimeTable
+{
+    using ms = std::chrono::milliseconds;
+
+    // Update workflow
+    ms stepPoll{100};               // polls of a step counter or a ready flag
+    ms requestResend{5000};         // resend of an unanswered request
+    ms requestTimeout{11000};       // give up on an unanswered request
+    ms moduleListResend{10000};     // resend of the MCPU module list request
+    ms moduleListTimeout{22000};    // give up on the MCPU module list
+    ms targetRound{10000};          // one round of waiting for a processor's ready flag
+    ms pauseShort{100};
+    ms pauseMedium{200};
+    ms pauseLong{500};
+    ms pauseRestart{4000};          // a processor restarting after its transfer
+    ms expanderCollection{3000};    // collecting expander notifications
+    ms expanderFoundRound{250};
+    ms expanderFoundTimeout{10000};
+    ms dialogTimer{500};
+
+    // Serial link
+    ms framerSilence{2000};         // an unfinished packet is dropped after this silence
+    ms statisticsPeriod{1000};      // statistics and dump-mode line
+
+    // STM32 bootloader and firmware blocks
+    ms stm32AnswerTimeout{5000};    // one answer byte
+    ms stm32EraseTimeout{120000};   // a whole erase
+    ms ecpuBlockResend{5000};
+    int ecpuBlockMaxResends = 12;
+
+    // Threads and supervision
+    ms workerLoopWait{500};         // longest wait of a worker loop per pass
+    ms threadMonitorPeriod{500};
+    ms threadHangThreshold{900000};
+
+    // Divides every time by `divisor` (at least 1 ms each).
+    void ScaleForTests(int divisor);
+};
+
+// The process-wide table.
+const CZELTimeTable& ZELTimes();
+
+// The one test hook: scales the process-wide table down. Call before any module starts.
+void ZELScaleTimesForTests(int divisor);

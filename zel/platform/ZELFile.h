@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace ZELPlatform {
+
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Reads a regular file whole. False (errno kept) when it is missing, not a regular file or unreadable.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
+// Replaces the file's content as one step: the new content is written beside it and renamed over
+// it, so a crash leaves either the old or the new file. The file's permissions are kept.
+bool ReplaceFileContent(const std::string& path, const std::string& content);
+
+// Creates one directory; an existing directory counts as success. Returns 0 or the errno.
+int CreateDirectory(const std::string& path);
+
+} // namespace ZELPlatform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ZELPlatform {
+
+// The argument vector this process was started with, recorded when the library was loaded
+// (read from /proc/self/cmdline when the loader did not hand it over).
+const std::vector<std::string>& GetProcessArguments();
+
+// Current working directory; empty when it cannot be read.
+std::string GetCurrentDirectory();
+
+// Full path of the running program file; empty when unknown.
+std::string GetProgramPath();
+
+// Directory that holds the file this library was loaded from.
+std::string GetLibraryDirectory();
+
+} // namespace ZELPlatform
