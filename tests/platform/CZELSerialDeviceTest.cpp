@@ -1,0 +1,123 @@
+#include "zel/platform/CZELSerialDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using IoResult = CZELSerialDevice::IoResult;
+
+namespace {
+
+class CZELSerialDeviceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(device.OpenPseudoTerminal(peerPath), 0);
+        ASSERT_EQ(port.Open(peerPath, 115200, CZELSerialDevice::Parity::None), 0) << peerPath;
+    }
+
+    std::vector<std::uint8_t> ReadExactly(CZELSerialDevice& from, std::size_t count)
+    {
+        std::vector<std::uint8_t> data;
+        const CZELDeadline deadline(10s);
+        while (data.size() < count) {
+            std::uint8_t buffer[64];
+            std::size_t n = 0;
+            if (from.Read(buffer, std::min(sizeof buffer, count - data.size()), n, deadline) != IoResult::Done)
+                break;
+            data.insert(data.end(), buffer, buffer + n);
+        }
+        return data;
+    }
+
+    CZELSerialDevice device; // the simulated device's side
+    CZELSerialDevice port;   // the program's side
+    std::string peerPath;
+};
+
+} // namespace
+
+TEST(CZELSerialDeviceNames, ResolvesPortNames)
+{
+    const struct
+    {
+        const char* name;
+        const char* path;
+    } cases[] = {
+        {"COM1", "/dev/ttyS0"},
+        {"COM12", "/dev/ttyS11"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
+        {"./pty", "./pty"},
+        {"COM", "/dev/COM"},
+        {"COM0", "/dev/COM0"},
+        {"COMX", "/dev/COMX"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CZELSerialDevice::ResolvePortName(c.name), c.path) << c.name;
+}
+
+TEST_F(CZELSerialDeviceTest, MovesBytesBothWaysUnchanged)
+{
+    // Every byte value, CR and LF and XON/XOFF included, crosses unchanged in raw mode.
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i)
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    std::size_t written = 0;
+    ASSERT_EQ(port.Write(all.data(), all.size(), written, CZELDeadline(10s)), IoResult::Done);
+    EXPECT_EQ(written, all.size());
+    EXPECT_EQ(ReadExactly(device, all.size()), all);
+
+    ASSERT_EQ(device.Write(all.data(), all.size(), written, CZELDeadline(10s)), IoResult::Done);
+    EXPECT_EQ(ReadExactly(port, all.size()), all);
+}
+
+TEST_F(CZELSerialDeviceTest, SecondOpenIsRefusedAsBusy)
+{
+    CZELSerialDevice second;
+    EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), EBUSY);
+    port.Close();
+    EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), 0);
+}
+
+TEST_F(CZELSerialDeviceTest, ReadEndsAtDeadlineOrWake)
+{
+    std::uint8_t buffer[8];
+    std::size_t n = 99;
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, n, CZELDeadline(5ms)), IoResult::TimedOut);
+    EXPECT_EQ(n, 0u);
+
+    std::thread waker([this] { port.Wake(); });
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, n, CZELDeadline(30s)), IoResult::Woken);
+    waker.join();
+}
+
+TEST_F(CZELSerialDeviceTest, EvenParityIsAcceptedOnAPseudoTerminal)
+{
+    port.Close();
+    EXPECT_EQ(port.Open(peerPath, 115200, CZELSerialDevice::Parity::Even), 0);
+}
+
+TEST_F(CZELSerialDeviceTest, ReportsAVanishedDevice)
+{
+    device.Close();
+    std::uint8_t buffer[8];
+    std::size_t n = 0;
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, n, CZELDeadline(10s)), IoResult::Gone);
+}
+
+TEST(CZELSerialDeviceErrors, OpenFailuresKeepTheirCause)
+{
+    CZELSerialDevice port;
+    EXPECT_EQ(port.Open("/nonexistent/tty", 115200, CZELSerialDevice::Parity::None), ENOENT);
+    EXPECT_EQ(port.Open("/dev/null", 115200, CZELSerialDevice::Parity::None), ENOTTY);
+    EXPECT_EQ(port.Open("/dev/null", 12345, CZELSerialDevice::Parity::None), EINVAL);
+    EXPECT_FALSE(port.IsOpen());
+    std::uint8_t buffer[1];
+    std::size_t n = 0;
+    EXPECT_EQ(port.Read(buffer, 1, n, CZELDeadline(1ms)), IoResult::Closed);
+}

@@ -1,0 +1,263 @@
+#include "zel/platform/CZELSerialDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+struct BaudRate
+{
+    unsigned int baud;
+    speed_t speed;
+};
+
+constexpr BaudRate kBaudRates[] = {
+    {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+bool IsDeviceGone(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+} // namespace
+
+CZELSerialDevice::CZELSerialDevice()
+    : m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+}
+
+CZELSerialDevice::~CZELSerialDevice()
+{
+    Close();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+std::string CZELSerialDevice::ResolvePortName(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    if (name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0)
+        && std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const long number = std::strtol(name.c_str() + 3, nullptr, 10);
+        if (number >= 1 && number <= 256)
+            return "/dev/ttyS" + std::to_string(number - 1);
+    }
+    return "/dev/" + name;
+}
+
+bool CZELSerialDevice::IsSupportedBaudRate(unsigned int baud)
+{
+    return std::any_of(std::begin(kBaudRates), std::end(kBaudRates), [baud](const BaudRate& r) { return r.baud == baud; });
+}
+
+int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity parity)
+{
+    Close();
+    const auto rate = std::find_if(std::begin(kBaudRates), std::end(kBaudRates),
+        [baud](const BaudRate& r) { return r.baud == baud; });
+    if (rate == std::end(kBaudRates))
+        return m_lastError = EINVAL;
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return m_lastError = errno;
+    const auto fail = [&](int error) {
+        ::close(fd);
+        return m_lastError = error;
+    };
+    if (!::isatty(fd))
+        return fail(ENOTTY);
+    // TIOCEXCL keeps out later opens by non-root programs; the lock keeps out programs (root
+    // included) that take it too, as every well-behaved serial tool does.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        return fail(errno);
+
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return fail(errno);
+    ::cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (parity == Parity::Even) {
+        settings.c_cflag |= PARENB;
+        settings.c_iflag |= INPCK;
+    }
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&settings, rate->speed) != 0 || ::cfsetospeed(&settings, rate->speed) != 0)
+        return fail(errno);
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
+        return fail(errno);
+    // A pseudo-terminal accepts PARENB but clears it again; that is not a failure of the line.
+
+    // DTR and RTS off: the device family reads them as reset and boot lines. A pseudo-terminal
+    // has no modem lines and refuses the request, which is harmless.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL && errno != ENOTSUP)
+        return fail(errno);
+
+    ::tcflush(fd, TCIOFLUSH);
+    m_fd = fd;
+    m_path = path;
+    m_lastError = 0;
+    return 0;
+}
+
+int CZELSerialDevice::OpenPseudoTerminal(std::string& peerPath)
+{
+    Close();
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return m_lastError = errno;
+    char name[128] = {};
+    if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return m_lastError = error;
+    }
+    // The line discipline sits on the peer side: make it raw before anyone opens it, or bytes
+    // written here would be echoed back and CR/LF translated.
+    const int peer = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (peer < 0) {
+        const int error = errno;
+        ::close(fd);
+        return m_lastError = error;
+    }
+    termios settings{};
+    ::tcgetattr(peer, &settings);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(peer, TCSANOW, &settings);
+    m_peerFd = peer;
+    m_fd = fd;
+    m_path = "pty-master";
+    peerPath = name;
+    m_lastError = 0;
+    return 0;
+}
+
+void CZELSerialDevice::Close()
+{
+    if (m_peerFd >= 0)
+        ::close(m_peerFd);
+    m_peerFd = -1;
+    if (m_fd >= 0) {
+        ::flock(m_fd, LOCK_UN);
+        ::close(m_fd);
+    }
+    m_fd = -1;
+}
+
+CZELSerialDevice::IoResult CZELSerialDevice::WaitFor(short events, const CZELDeadline& deadline)
+{
+    for (;;) {
+        pollfd fds[2] = {{m_fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+        const auto remaining = deadline.Remaining();
+        const int timeout = deadline.IsNever() ? -1 : static_cast<int>(std::min<long long>(remaining.count(), INT_MAX));
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            m_lastError = errno;
+            return IoResult::Failed;
+        }
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+            return IoResult::Woken;
+        }
+        if (fds[0].revents & POLLNVAL) {
+            m_lastError = EBADF;
+            return IoResult::Gone;
+        }
+        m_hangUp = (fds[0].revents & (POLLHUP | POLLERR)) != 0;
+        if (fds[0].revents & (events | POLLHUP | POLLERR))
+            return IoResult::Done;
+        if (ready == 0 || deadline.Expired())
+            return IoResult::TimedOut;
+    }
+}
+
+CZELSerialDevice::IoResult CZELSerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received,
+    const CZELDeadline& deadline)
+{
+    received = 0;
+    if (m_fd < 0)
+        return IoResult::Closed;
+    m_hangUp = false;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, size);
+        if (n > 0) {
+            received = static_cast<std::size_t>(n);
+            return IoResult::Done;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            m_lastError = errno;
+            return IsDeviceGone(errno) ? IoResult::Gone : IoResult::Failed;
+        }
+        // Nothing to read after poll reported a hang-up: the device is gone.
+        if (m_hangUp) {
+            m_lastError = EIO;
+            return IoResult::Gone;
+        }
+        const IoResult waited = WaitFor(POLLIN, deadline);
+        if (waited != IoResult::Done)
+            return waited;
+    }
+}
+
+CZELSerialDevice::IoResult CZELSerialDevice::Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
+    const CZELDeadline& deadline)
+{
+    written = 0;
+    if (m_fd < 0)
+        return IoResult::Closed;
+    while (written < size) {
+        const ssize_t n = ::write(m_fd, data + written, size - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            m_lastError = errno;
+            return IsDeviceGone(errno) ? IoResult::Gone : IoResult::Failed;
+        }
+        const IoResult waited = WaitFor(POLLOUT, deadline);
+        if (waited != IoResult::Done)
+            return waited;
+    }
+    return IoResult::Done;
+}
+
+void CZELSerialDevice::Flush()
+{
+    if (m_fd >= 0)
+        ::tcflush(m_fd, TCIOFLUSH);
+}
+
+void CZELSerialDevice::Drain()
+{
+    if (m_fd >= 0)
+        ::tcdrain(m_fd);
+}
+
+void CZELSerialDevice::Wake()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "zel/platform/CZELDeadline.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A serial device (or pseudo-terminal) opened exclusively in raw mode. All waits are bounded by a
+// deadline and can be cut short from another thread with Wake(). Results carry the errno of a
+// failure; nothing is logged here.
+class CZELSerialDevice
+{
+public:
+    enum class Parity
+    {
+        None,
+        Even,
+    };
+
+    // Outcome of a read or write wait.
+    enum class IoResult
+    {
+        Done,     // data moved (the count tells how much)
+        TimedOut, // the deadline passed first
+        Woken,    // Wake() was called
+        Gone,     // the device disappeared (hang-up, EIO, ENXIO): reopen to continue
+        Closed,   // the device is not open
+        Failed,   // any other error; LastError() tells which
+    };
+
+    CZELSerialDevice();
+    CZELSerialDevice(const CZELSerialDevice&) = delete;
+    CZELSerialDevice& operator=(const CZELSerialDevice&) = delete;
+    ~CZELSerialDevice();
+
+    // "COM3" -> /dev/ttyS2, a name with a slash is a path, any other bare name is looked up in /dev.
+    static std::string ResolvePortName(const std::string& name);
+    // True for the rates the line can be set to.
+    static bool IsSupportedBaudRate(unsigned int baud);
+
+    // Opens `path` exclusively (TIOCEXCL and an advisory lock, so a second program gets EBUSY),
+    // raw, 8 data bits, the given parity, one stop bit, no flow control, DTR and RTS cleared.
+    // Returns 0 or the errno of the step that failed.
+    int Open(const std::string& path, unsigned int baud, Parity parity);
+    void Close();
+
+    // Opens the controlling side of a new pseudo-terminal in raw mode and returns the path of the
+    // other side, which programs open as their serial port. A simulated device talks through this.
+    int OpenPseudoTerminal(std::string& peerPath);
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& Path() const { return m_path; }
+
+    // Reads what has arrived, up to `size` bytes, waiting until at least one byte is there.
+    IoResult Read(std::uint8_t* buffer, std::size_t size, std::size_t& received, const CZELDeadline& deadline);
+    // Writes every byte, waiting while the driver's queue is full.
+    IoResult Write(const std::uint8_t* data, std::size_t size, std::size_t& written, const CZELDeadline& deadline);
+    // Drops whatever is queued in both directions.
+    void Flush();
+    // Waits until every written byte has left.
+    void Drain();
+
+    // Ends a wait in progress on another thread (or the next one, once) with IoResult::Woken.
+    void Wake();
+
+    int LastError() const { return m_lastError; }
+
+private:
+    IoResult WaitFor(short events, const CZELDeadline& deadline);
+
+    int m_fd = -1;
+    int m_wakeFd = -1;
+    int m_peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
+    int m_lastError = 0;
+    bool m_hangUp = false;
+    std::string m_path;
+};
