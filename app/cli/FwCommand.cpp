@@ -46,7 +46,8 @@ std::string Problem(long status)
     switch (status) {
     case ZEL_STATUS_SUCCESS: return "";
     case ZEL_STATUS_FILE_ERROR: return "The file cannot be opened or written.";
-    case ZEL_STATUS_NOT_FOUND: return "This is not a firmware file: it is shorter than a header or its magic number is wrong.";
+    case ZEL_STATUS_NOT_FOUND:
+        return "This is not a firmware file: it is shorter than a header or its magic number is wrong.";
     case ZEL_STATUS_OPERATION_BROKEN: return "The file is shorter than its header announces.";
     case ZEL_STATUS_INVALID_CRC: return "The payload is damaged: its CRC does not match the header.";
     case ZEL_STATUS_NO_MEMORY: return "There is not enough memory to read the file.";
@@ -83,14 +84,15 @@ int RunInfo(const FwOptions& options)
     nlohmann::json report = nlohmann::json::array();
     int exitCode = 0;
     for (const std::string& path : options.files) {
-        _FILE_HEADER header{};
+        _FILE_HEADER header {};
         const long status = files.ReadFileHeader(path, &header);
         const bool hasHeader = status != ZEL_STATUS_FILE_ERROR && status != ZEL_STATUS_NOT_FOUND;
         if (status != ZEL_STATUS_SUCCESS)
             exitCode = EXIT_PROBLEM;
         if (options.json) {
-            nlohmann::json entry = {{"file", path}, {"status", GetZELStatusAsString(status)},
-                {"problem", status == ZEL_STATUS_SUCCESS ? nlohmann::json(nullptr) : nlohmann::json(Problem(status))}};
+            nlohmann::json entry = { { "file", path }, { "status", GetZELStatusAsString(status) },
+                { "problem",
+                    status == ZEL_STATUS_SUCCESS ? nlohmann::json(nullptr) : nlohmann::json(Problem(status)) } };
             if (hasHeader) {
                 entry["type"] = header.fileType;
                 entry["typeName"] = files.GetFileTypeAsString(header.fileType);
@@ -129,14 +131,14 @@ int RunVerify(const FwOptions& options)
     nlohmann::json report = nlohmann::json::array();
     int exitCode = 0;
     for (const std::string& path : options.files) {
-        _FILE_HEADER header{};
+        _FILE_HEADER header {};
         const long status = GetZELFileHeader().ReadFileHeader(path, &header);
         const bool sound = status == ZEL_STATUS_SUCCESS;
         if (!sound)
             exitCode = EXIT_PROBLEM;
         if (options.json)
-            report.push_back({{"file", path}, {"sound", sound}, {"status", GetZELStatusAsString(status)},
-                {"problem", sound ? nlohmann::json(nullptr) : nlohmann::json(Problem(status))}});
+            report.push_back({ { "file", path }, { "sound", sound }, { "status", GetZELStatusAsString(status) },
+                { "problem", sound ? nlohmann::json(nullptr) : nlohmann::json(Problem(status)) } });
         else if (sound)
             std::cout << path << ": sound\n";
         else
@@ -183,7 +185,7 @@ int RunPack(const FwOptions& options)
     CZELFileHeader& files = GetZELFileHeader();
     // An image that begins with the magic number would be taken for a firmware file and lose its
     // first 80 bytes.
-    _FILE_HEADER probe{};
+    _FILE_HEADER probe {};
     const long probeStatus = files.ReadFileHeader(options.input, &probe);
     if (probeStatus == ZEL_STATUS_FILE_ERROR) {
         std::cerr << options.input << ": " << Problem(probeStatus) << '\n';
@@ -197,7 +199,7 @@ int RunPack(const FwOptions& options)
         std::cerr << "Warning: the version text \"" << options.version
                   << "\" reads as version 0, so the update program will never choose this file.\n";
 
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     header.fileType = options.type;
     std::memcpy(header.version, options.version.data(), options.version.size());
     std::memcpy(header.info1, options.info1.data(), options.info1.size());

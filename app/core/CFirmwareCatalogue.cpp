@@ -50,7 +50,7 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
         if (entry.is_directory(kindError))
             continue;
         const std::string path = (std::filesystem::path(m_folder) / entry.path().filename()).string();
-        _FILE_HEADER header{};
+        _FILE_HEADER header {};
         const long status = files.ReadFileHeader(path, &header);
         if (status != ZEL_STATUS_SUCCESS || header.magic != ZEL_FILE_HEADER_MAGIC) {
             // Without the magic the file is not a firmware file at all: say so instead of

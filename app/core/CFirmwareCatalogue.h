@@ -10,7 +10,7 @@
 struct FirmwareSlot
 {
     std::string path;
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     unsigned char selected = 0; // written by the update check
 };
 
@@ -40,5 +40,5 @@ private:
 
     std::string m_folder;
     AppLogSink m_log;
-    std::array<FirmwareSlot, SLOT_COUNT> m_slots{};
+    std::array<FirmwareSlot, SLOT_COUNT> m_slots {};
 };

@@ -19,11 +19,16 @@ constexpr int SLOT_CAN_DRIVER = 10;
 
 constexpr unsigned short EXPANDER_REMOTE_CONTROL = 16;
 
-bool IsQtr(unsigned short type) { return type == 0x1000 || type == 0x1001; }
-bool IsVhx(unsigned short type) { return type == 0x2000 || type == 0x2001; }
+bool IsQtr(unsigned short type)
+{
+    return type == 0x1000 || type == 0x1001;
+}
+bool IsVhx(unsigned short type)
+{
+    return type == 0x2000 || type == 0x2001;
+}
 
-template <std::size_t N>
-long VersionInteger(const char (&text)[N])
+template <std::size_t N> long VersionInteger(const char (&text)[N])
 {
     return GetZELFileHeader().GetVersionAsInteger(ZELHeaderText(text).c_str());
 }
@@ -100,7 +105,8 @@ void CUpdatePlanner::PlanProcessors(DeviceInformation& device, UpdatePlan& plan)
             AddOutput("OKS hardware type override", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
         // The check always uses the RCPU's version; an Ombra box is named with its own.
         if (device.ombraPresent != 0)
-            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "Ombra Box", ZELHeaderText(device.ombraVersion));
+            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "Ombra Box",
+                ZELHeaderText(device.ombraVersion));
         else
             Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "RCPU");
     }

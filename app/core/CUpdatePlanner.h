@@ -35,11 +35,11 @@ enum UpdateTarget : int
 
 struct UpdatePlan
 {
-    std::array<unsigned char, UPDATE_TARGET_COUNT> selection{};
+    std::array<unsigned char, UPDATE_TARGET_COUNT> selection {};
     // The plan line of each selected target ("\r\n  - KCPU (V 01.00.00 -> V 01.00.01)"); the
     // expanders' lines are per table entry.
-    std::array<std::string, UPDATE_TARGET_COUNT> lines{};
-    std::array<std::string, DEVICE_EXPANDER_TABLE_SIZE> expanderLines{};
+    std::array<std::string, UPDATE_TARGET_COUNT> lines {};
+    std::array<std::string, DEVICE_EXPANDER_TABLE_SIZE> expanderLines {};
 
     bool updateNeeded = false;
     // With an update: the list of planned updates; without: the message that nothing is to be

@@ -12,17 +12,19 @@ struct Text
 };
 
 constexpr Text g_texts[] = {
-    {APP_TEXT_DEVICE_UNKNOWN, "The update could not be started because the current device is unknown.",
-        "Das Update konnte nicht gestartet werden weil das Gerät unbekannt ist."},
-    {APP_TEXT_UPDATES_POSSIBLE, "The following updates can be performed:\r\n",
-        "Die folgenden Updates können durchgeführt werden:\r\n"},
-    {APP_TEXT_NEWEST_INSTALLED, "The newest firmware for the current device is installed already:",
-        "Die neueste Firmware für das aktuelle Gerät ist bereits installiert:"},
-    {APP_TEXT_INSTALL_NOW, "Do you want to install these updates now?", "Möchten Sie diese Updates jetzt installieren?"},
-    {APP_TEXT_FILE_NOT_READ, "The following file could not be read:", "Die folgende Datei konnte nicht gelesen werden:"},
-    {APP_TEXT_DETECTED_ERROR, "Detected error:", "Erkannter Fehler:"},
-    {APP_TEXT_HEADER_NOT_SUPPORTED, "The file header is not supported.", "Der Dateiheader wird nicht unterstützt."},
-    {APP_TEXT_FILE_FOUND, "The following file has been found:", "Die folgende Datei wurde gefunden:"},
+    { APP_TEXT_DEVICE_UNKNOWN, "The update could not be started because the current device is unknown.",
+        "Das Update konnte nicht gestartet werden weil das Gerät unbekannt ist." },
+    { APP_TEXT_UPDATES_POSSIBLE, "The following updates can be performed:\r\n",
+        "Die folgenden Updates können durchgeführt werden:\r\n" },
+    { APP_TEXT_NEWEST_INSTALLED, "The newest firmware for the current device is installed already:",
+        "Die neueste Firmware für das aktuelle Gerät ist bereits installiert:" },
+    { APP_TEXT_INSTALL_NOW, "Do you want to install these updates now?",
+        "Möchten Sie diese Updates jetzt installieren?" },
+    { APP_TEXT_FILE_NOT_READ,
+        "The following file could not be read:", "Die folgende Datei konnte nicht gelesen werden:" },
+    { APP_TEXT_DETECTED_ERROR, "Detected error:", "Erkannter Fehler:" },
+    { APP_TEXT_HEADER_NOT_SUPPORTED, "The file header is not supported.", "Der Dateiheader wird nicht unterstützt." },
+    { APP_TEXT_FILE_FOUND, "The following file has been found:", "Die folgende Datei wurde gefunden:" },
 };
 
 } // namespace

@@ -34,7 +34,7 @@ protected:
     void AddFirmware(const std::string& name, std::uint32_t type, const char* version, const char* info1 = "",
         const char* info2 = "")
     {
-        _FILE_HEADER header{};
+        _FILE_HEADER header {};
         header.fileType = type;
         std::strncpy(header.version, version, sizeof header.version - 1);
         std::strncpy(header.info1, info1, sizeof header.info1 - 1);
@@ -44,8 +44,9 @@ protected:
 
     CFirmwareCatalogue MakeCatalogue()
     {
-        return CFirmwareCatalogue("./Firmware",
-            [this](const std::string& message, _ZELSystemLogExEventType type) { m_log.push_back({message, type}); });
+        return CFirmwareCatalogue("./Firmware", [this](const std::string& message, _ZELSystemLogExEventType type) {
+            m_log.push_back({ message, type });
+        });
     }
 
     ZELTest::TemporaryDirectory m_folder;
@@ -60,15 +61,15 @@ TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
     struct Case
     {
         const char* name;
-        const char* firstVersion;  // file a.tarn, found first
+        const char* firstVersion; // file a.tarn, found first
         const char* secondVersion; // file b.tarn
-        const char* kept;          // path in slot 3, empty for none
+        const char* kept; // path in slot 3, empty for none
     };
     const Case cases[] = {
-        {"newer second", "V 01.02.03", "V 01.02.04", "./Firmware/b.tarn"},
-        {"newer first", "V 01.02.04", "V 01.02.03", "./Firmware/a.tarn"},
-        {"equal versions keep the first", "V 01.02.03", "V 01.02.03", "./Firmware/a.tarn"},
-        {"version 0 never fills an empty slot", "bad", "", ""},
+        { "newer second", "V 01.02.03", "V 01.02.04", "./Firmware/b.tarn" },
+        { "newer first", "V 01.02.04", "V 01.02.03", "./Firmware/a.tarn" },
+        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", "./Firmware/a.tarn" },
+        { "version 0 never fills an empty slot", "bad", "", "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,15 +101,15 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
     CFirmwareCatalogue catalogue = MakeCatalogue();
     EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
     const std::vector<LogLine> expected = {
-        {"The following file could not be read: ./Firmware/damaged.tarn\r\nDetected error: ZEL_STATUS_INVALID_CRC",
-            ZEL_SYSTEM_LOG_EX_EVENT_WARNING},
-        {"The following file could not be read: ./Firmware/foreign.tarn\r\nDetected error: The file header is not "
-         "supported.",
-            ZEL_SYSTEM_LOG_EX_EVENT_WARNING},
-        {"The following file has been found: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
-            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION},
-        {"The following file has been found: ./Firmware/other.TARN (, V 05.00.00, , )",
-            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION},
+        { "The following file could not be read: ./Firmware/damaged.tarn\r\nDetected error: ZEL_STATUS_INVALID_CRC",
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
+        { "The following file could not be read: ./Firmware/foreign.tarn\r\nDetected error: The file header is not "
+          "supported.",
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
+        { "The following file has been found: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
+        { "The following file has been found: ./Firmware/other.TARN (, V 05.00.00, , )",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
     };
     EXPECT_EQ(m_log, expected);
     EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/kcpu.tarn");
@@ -139,12 +140,12 @@ TEST_F(CatalogueFixture, AnEmptyOrMissingFolderLeavesTheCatalogueEmpty)
     EXPECT_EQ(empty.ScanFirmwareFolder(), -1);
 
     CFirmwareCatalogue missing("./NoSuchFolder", [this](const std::string& m, _ZELSystemLogExEventType t) {
-        m_log.push_back({m, t});
+        m_log.push_back({ m, t });
     });
     EXPECT_EQ(missing.ScanFirmwareFolder(), -1);
     EXPECT_TRUE(m_log.empty());
     for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot)
         EXPECT_EQ(missing.Slot(slot).path, "");
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     EXPECT_EQ(missing.KeepNewestFile(header, "x", 11), ZEL_STATUS_INVALID_PARAMETER);
 }

@@ -29,7 +29,7 @@ TEST(CZELCRC32, MatchesTheStandardCrc)
 
 TEST(CZELCRC32, BytewiseFeedingAndResetAgreeWithOneBlock)
 {
-    const unsigned char data[] = {0x00, 0xFF, 0x10, 0x01, 0x80, 0x7F, 0x42};
+    const unsigned char data[] = { 0x00, 0xFF, 0x10, 0x01, 0x80, 0x7F, 0x42 };
     CZELCRC32 block;
     block.Update(data, sizeof data);
 

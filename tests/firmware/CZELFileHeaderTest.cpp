@@ -57,7 +57,7 @@ std::string RandomImage(std::size_t size, unsigned seed)
 
 _FILE_HEADER Header(std::uint32_t type, const char* version, const char* info1 = "", const char* info2 = "")
 {
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     header.fileType = type;
     std::strncpy(header.version, version, sizeof header.version - 1);
     std::strncpy(header.info1, info1, sizeof header.info1 - 1);
@@ -74,7 +74,7 @@ TEST(CZELFileHeader, HeaderCrcHasNoFinalComplement)
     EXPECT_EQ(files.CRC32Calculate("", 0, 0xFFFFFFFFu), 0xFFFFFFFFu);
     const std::string data = RandomImage(10000, 3);
     // Every length around the eight-byte steps, so the tail handling is covered too.
-    for (std::uint32_t length : {1u, 7u, 8u, 15u, 16u, 17u, 10000u}) {
+    for (std::uint32_t length : { 1u, 7u, 8u, 15u, 16u, 17u, 10000u }) {
         const std::string part = data.substr(0, length);
         EXPECT_EQ(files.CRC32Calculate(part.data(), length, 0xFFFFFFFFu), ~StandardCrc(part)) << length;
     }
@@ -93,20 +93,21 @@ TEST(CZELFileHeader, ReadsSoundFilesAndRefusesDamagedOnes)
         long status;
     };
     const Case cases[] = {
-        {"empty payload", RawFile(ZEL_FILE_HEADER_MAGIC, 0xFFFFFFFFu, 0, 3, "V 01.00.00", ""), ZEL_STATUS_SUCCESS},
-        {"sound payload", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 9, 3, "V 01.00.00", payload), ZEL_STATUS_SUCCESS},
-        {"empty file", "", ZEL_STATUS_NOT_FOUND},
-        {"shorter than the header", RawFile(ZEL_FILE_HEADER_MAGIC, 0xFFFFFFFFu, 0, 3, "V", "").substr(0, 79),
-            ZEL_STATUS_NOT_FOUND},
-        {"foreign magic", RawFile(0x19860323u, 0x340BC6D9u, 9, 3, "V 01.00.00", payload), ZEL_STATUS_NOT_FOUND},
-        {"payload shorter than announced", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 10, 3, "V", payload),
-            ZEL_STATUS_OPERATION_BROKEN},
-        {"size far beyond the file", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 0xFFFFFFFFu, 3, "V", payload),
-            ZEL_STATUS_OPERATION_BROKEN},
-        {"one payload byte changed", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 9, 3, "V", "123456788"),
-            ZEL_STATUS_INVALID_CRC},
-        {"empty payload, CRC not the empty accumulator", RawFile(ZEL_FILE_HEADER_MAGIC, 0, 0, 3, "V", ""),
-            ZEL_STATUS_INVALID_CRC},
+        { "empty payload", RawFile(ZEL_FILE_HEADER_MAGIC, 0xFFFFFFFFu, 0, 3, "V 01.00.00", ""), ZEL_STATUS_SUCCESS },
+        { "sound payload", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 9, 3, "V 01.00.00", payload),
+            ZEL_STATUS_SUCCESS },
+        { "empty file", "", ZEL_STATUS_NOT_FOUND },
+        { "shorter than the header", RawFile(ZEL_FILE_HEADER_MAGIC, 0xFFFFFFFFu, 0, 3, "V", "").substr(0, 79),
+            ZEL_STATUS_NOT_FOUND },
+        { "foreign magic", RawFile(0x19860323u, 0x340BC6D9u, 9, 3, "V 01.00.00", payload), ZEL_STATUS_NOT_FOUND },
+        { "payload shorter than announced", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 10, 3, "V", payload),
+            ZEL_STATUS_OPERATION_BROKEN },
+        { "size far beyond the file", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 0xFFFFFFFFu, 3, "V", payload),
+            ZEL_STATUS_OPERATION_BROKEN },
+        { "one payload byte changed", RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 9, 3, "V", "123456788"),
+            ZEL_STATUS_INVALID_CRC },
+        { "empty payload, CRC not the empty accumulator", RawFile(ZEL_FILE_HEADER_MAGIC, 0, 0, 3, "V", ""),
+            ZEL_STATUS_INVALID_CRC },
     };
     ZELTest::TemporaryDirectory folder;
     CZELFileHeader files;
@@ -114,7 +115,7 @@ TEST(CZELFileHeader, ReadsSoundFilesAndRefusesDamagedOnes)
         SCOPED_TRACE(c.name);
         const std::string path = folder.File("case.tarn");
         ZELTest::WriteFile(path, c.content);
-        _FILE_HEADER header{};
+        _FILE_HEADER header {};
         EXPECT_EQ(files.ReadFileHeader(path, &header), c.status);
         // A damaged file must never be decrypted.
         const std::string plain = folder.File("plain.bin");
@@ -130,7 +131,7 @@ TEST(CZELFileHeader, KeepsTheHeaderOnACrcFailureAndStopsAfterThePayload)
     const std::string path = folder.File("f.tarn");
     ZELTest::WriteFile(path, RawFile(ZEL_FILE_HEADER_MAGIC, 1234, 9, 7, "V 02.09.28", "123456789") + "trailing");
     CZELFileHeader files;
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     EXPECT_EQ(files.ReadFileHeader(path, &header), ZEL_STATUS_INVALID_CRC);
     EXPECT_EQ(header.crc, 1234u);
     EXPECT_EQ(header.fileType, 7u);
@@ -148,7 +149,7 @@ TEST(CZELFileHeader, KeepsTheHeaderOnACrcFailureAndStopsAfterThePayload)
 
 TEST(CZELFileHeader, PackThenUnpackReturnsTheImageForEveryType)
 {
-    const std::uint32_t types[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 129, 130, 131, 132, 133, 134, 135};
+    const std::uint32_t types[] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 129, 130, 131, 132, 133, 134, 135 };
     ZELTest::TemporaryDirectory folder;
     CZELFileHeader files;
     const std::string image = RandomImage(40000, 11); // longer than the key table: the stream wraps
@@ -171,7 +172,7 @@ TEST(CZELFileHeader, PackThenUnpackReturnsTheImageForEveryType)
         const bool plain = type == 10 || type >= 129;
         EXPECT_EQ(payload == image, plain);
 
-        _FILE_HEADER read{};
+        _FILE_HEADER read {};
         EXPECT_EQ(files.ReadFileHeader(folder.File("fw.tarn"), &read), ZEL_STATUS_SUCCESS);
         EXPECT_EQ(std::memcmp(&read, &header, sizeof header), 0);
         ASSERT_EQ(files.DecryptFile(folder.File("fw.tarn"), folder.File("out.bin")), ZEL_STATUS_SUCCESS);
@@ -240,7 +241,7 @@ TEST(CZELFileHeader, UpdateExistingFileStampsInPlace)
     ASSERT_EQ(stored.size(), 580u) << "a file without header grows by 80 bytes";
     EXPECT_EQ(stored.substr(80), image) << "the payload is taken as it stands, not encrypted";
     EXPECT_EQ(header.crc, ~StandardCrc(image));
-    _FILE_HEADER read{};
+    _FILE_HEADER read {};
     EXPECT_EQ(files.ReadFileHeader(path, &read), ZEL_STATUS_SUCCESS);
 
     _FILE_HEADER restamped = Header(6, "V 09.09.09");
@@ -289,18 +290,18 @@ TEST(CZELFileHeader, GetVersionAsInteger)
         long value;
     };
     const Case cases[] = {
-        {"V 02.02.00", 131584},
-        {"V 02.09.28", 133404},
-        {"V 02.09.29", 133405},
-        {"V 1.2", 0},         // fewer than 7 characters
-        {"", 0},
-        {"Version", 0},       // no digit
-        {"02.02.00", 0x020200}, // 8 characters: the build is not read
-        {"02.02.99", 0x020200},
-        {"V 02.0x.05", 0x020005}, // a group stops at its first non-digit
-        {"V 2.3.4xx", 0x020000},  // groups at fixed places: "2." gives 2, ".4" gives 0
-        {"abcdefgh1", 0x010000}, // the groups past the text's end count as no digit
-        {"Vers 10.20.30 beta", 0x0A141E},
+        { "V 02.02.00", 131584 },
+        { "V 02.09.28", 133404 },
+        { "V 02.09.29", 133405 },
+        { "V 1.2", 0 }, // fewer than 7 characters
+        { "", 0 },
+        { "Version", 0 }, // no digit
+        { "02.02.00", 0x020200 }, // 8 characters: the build is not read
+        { "02.02.99", 0x020200 },
+        { "V 02.0x.05", 0x020005 }, // a group stops at its first non-digit
+        { "V 2.3.4xx", 0x020000 }, // groups at fixed places: "2." gives 2, ".4" gives 0
+        { "abcdefgh1", 0x010000 }, // the groups past the text's end count as no digit
+        { "Vers 10.20.30 beta", 0x0A141E },
     };
     CZELFileHeader files;
     for (const Case& c : cases)
@@ -310,11 +311,12 @@ TEST(CZELFileHeader, GetVersionAsInteger)
 
 TEST(CZELFileHeader, GetFileTypeAsString)
 {
-    const std::pair<std::uint32_t, const char*> cases[] = {{1, "QTR T001 CCPU"}, {2, "VHX T001 CCPU"}, {3, "KCPU"},
-        {4, "LCPU"}, {5, "MCPU"}, {6, "ECPU"}, {7, "RCPU"}, {8, "Veltrix Box"}, {9, "QTR T002 CCPU"},
-        {10, "MCPU CAN Driver"}, {129, "QTR CCPU (U18)"}, {130, "QTR (U38)"}, {131, "QTR HW Info (U39)"},
-        {132, "VHX MCPU (U9)"}, {133, "VHX CCPU (U18)"}, {134, "VHX MCPU Backup (U20)"}, {135, "VHXA HW Info (U1)"},
-        {0, ""}, {11, ""}, {128, ""}, {136, ""}, {0x101, ""}};
+    const std::pair<std::uint32_t, const char*> cases[]
+        = { { 1, "QTR T001 CCPU" }, { 2, "VHX T001 CCPU" }, { 3, "KCPU" }, { 4, "LCPU" }, { 5, "MCPU" }, { 6, "ECPU" },
+              { 7, "RCPU" }, { 8, "Veltrix Box" }, { 9, "QTR T002 CCPU" }, { 10, "MCPU CAN Driver" },
+              { 129, "QTR CCPU (U18)" }, { 130, "QTR (U38)" }, { 131, "QTR HW Info (U39)" }, { 132, "VHX MCPU (U9)" },
+              { 133, "VHX CCPU (U18)" }, { 134, "VHX MCPU Backup (U20)" }, { 135, "VHXA HW Info (U1)" }, { 0, "" },
+              { 11, "" }, { 128, "" }, { 136, "" }, { 0x101, "" } };
     CZELFileHeader files;
     for (const auto& [type, name] : cases)
         EXPECT_EQ(files.GetFileTypeAsString(type), name) << type;

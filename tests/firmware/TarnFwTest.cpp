@@ -57,9 +57,10 @@ std::uint32_t LE32(const std::string& bytes, std::size_t offset)
 
 TEST_F(TarnFw, PackedFilesVerifyAndUnpackToTheImage)
 {
-    for (const char* type : {"1", "6", "9", "10", "0x81"}) {
+    for (const char* type : { "1", "6", "9", "10", "0x81" }) {
         SCOPED_TRACE(type);
-        auto result = Fw(std::string("pack --type ") + type + " --version 'V 02.02.00' --info1 one --info2 two image.bin fw.tarn");
+        auto result = Fw(
+            std::string("pack --type ") + type + " --version 'V 02.02.00' --info1 one --info2 two image.bin fw.tarn");
         ASSERT_EQ(result.exitCode, 0) << result.output;
 
         const std::string stored = ZELTest::ReadFile("fw.tarn");
@@ -75,7 +76,7 @@ TEST_F(TarnFw, PackedFilesVerifyAndUnpackToTheImage)
         ASSERT_EQ(result.exitCode, 0) << result.output;
         EXPECT_EQ(ZELTest::ReadFile("out.bin"), m_image);
     }
-    EXPECT_EQ(FolderContent(), (std::vector<std::string>{"fw.tarn", "image.bin", "out.bin"}));
+    EXPECT_EQ(FolderContent(), (std::vector<std::string> { "fw.tarn", "image.bin", "out.bin" }));
 }
 
 TEST_F(TarnFw, InfoShowsTheHeader)
@@ -83,7 +84,7 @@ TEST_F(TarnFw, InfoShowsTheHeader)
     ASSERT_EQ(Fw("pack --type 5 --version 'V 01.02.03' --info1 first --info2 second image.bin m.tarn").exitCode, 0);
     auto result = Fw("info m.tarn");
     EXPECT_EQ(result.exitCode, 0);
-    for (const char* part : {"m.tarn", "5 (MCPU)", "V 01.02.03", "first", "second", "70000 bytes", "(correct)"})
+    for (const char* part : { "m.tarn", "5 (MCPU)", "V 01.02.03", "first", "second", "70000 bytes", "(correct)" })
         EXPECT_NE(result.output.find(part), std::string::npos) << part << "\n" << result.output;
 
     result = Fw("info --json m.tarn");
@@ -110,8 +111,8 @@ TEST_F(TarnFw, ReportsEachBadFileByNameAndWritesNothing)
 
     auto result = Fw("verify good.tarn damaged.tarn short.tarn tiny.tarn missing.tarn");
     EXPECT_EQ(result.exitCode, 1);
-    for (const char* line : {"damaged.tarn: The payload is damaged", "short.tarn: The file is shorter than its header",
-             "tiny.tarn: This is not a firmware file", "missing.tarn: The file cannot be opened"})
+    for (const char* line : { "damaged.tarn: The payload is damaged", "short.tarn: The file is shorter than its header",
+             "tiny.tarn: This is not a firmware file", "missing.tarn: The file cannot be opened" })
         EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
 
     result = Fw("verify --json good.tarn damaged.tarn");
@@ -122,7 +123,7 @@ TEST_F(TarnFw, ReportsEachBadFileByNameAndWritesNothing)
     EXPECT_EQ(json[1]["status"], "ZEL_STATUS_INVALID_CRC");
 
     const auto before = FolderContent();
-    for (const char* bad : {"damaged.tarn", "short.tarn", "tiny.tarn"}) {
+    for (const char* bad : { "damaged.tarn", "short.tarn", "tiny.tarn" }) {
         result = Fw(std::string("unpack ") + bad + " out.bin");
         EXPECT_EQ(result.exitCode, 1) << bad;
     }

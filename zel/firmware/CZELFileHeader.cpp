@@ -20,7 +20,7 @@ using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
 // the byte-wise loop, whose every step waits for the one before).
 constexpr CrcTables MakeCrcTables()
 {
-    CrcTables tables{};
+    CrcTables tables {};
     for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
         for (int bit = 0; bit < 8; ++bit)
@@ -72,7 +72,7 @@ void DecodeHeader(const unsigned char* bytes, _FILE_HEADER* header)
 
 std::array<unsigned char, ZEL_FILE_HEADER_SIZE> EncodeHeader(const _FILE_HEADER& header)
 {
-    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes{};
+    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes {};
     StoreLE32(bytes.data(), header.magic);
     StoreLE32(bytes.data() + 4, header.crc);
     StoreLE32(bytes.data() + 8, header.payloadSize);
@@ -109,7 +109,7 @@ long ReadPayload(std::FILE* file, std::uint32_t size, std::vector<unsigned char>
 // to its start. False when it cannot be put back.
 bool ProbeHeader(std::FILE* file, bool& hasHeader)
 {
-    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes{};
+    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes {};
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     hasHeader = got == bytes.size() && LoadLE32(bytes.data()) == ZEL_FILE_HEADER_MAGIC;
     if (hasHeader)
@@ -153,7 +153,8 @@ bool WriteAll(std::FILE* file, const void* data, std::size_t length)
 
 // Writes header and payload into a file created anew; a destination that could not be written
 // whole is removed rather than left half written.
-long WriteNewFile(const std::string& destination, const unsigned char* header, const std::vector<unsigned char>& payload)
+long WriteNewFile(
+    const std::string& destination, const unsigned char* header, const std::vector<unsigned char>& payload)
 {
     std::FILE* file = ZELPlatform::CreateFileAnew(destination);
     if (file == nullptr)
@@ -207,7 +208,7 @@ long CZELFileHeader::ReadFileHeader(std::FILE* file, _FILE_HEADER* header)
     if (header == nullptr)
         return ZEL_STATUS_INVALID_PARAMETER;
 
-    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes{};
+    std::array<unsigned char, ZEL_FILE_HEADER_SIZE> bytes {};
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     std::memset(header, 0, sizeof *header);
     DecodeHeader(bytes.data(), header);
@@ -280,7 +281,7 @@ long CZELFileHeader::DecryptFile(const std::string& source, const std::string& d
     FilePointer input(std::fopen(source.c_str(), "rb"));
     if (!input)
         return ZEL_STATUS_FILE_ERROR;
-    _FILE_HEADER header{};
+    _FILE_HEADER header {};
     if (const long status = ReadFileHeader(input.get(), &header); status != ZEL_STATUS_SUCCESS)
         return status;
     if (std::fseek(input.get(), ZEL_FILE_HEADER_SIZE, SEEK_SET) != 0)

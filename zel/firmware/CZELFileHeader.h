@@ -10,19 +10,18 @@ inline constexpr std::uint32_t ZEL_FILE_HEADER_SIZE = 80;
 // The first 80 bytes of a firmware file; on disk every integer is little-endian.
 struct _FILE_HEADER
 {
-    std::uint32_t magic;       // always ZEL_FILE_HEADER_MAGIC
-    std::uint32_t crc;         // CRC32Calculate over the payload as stored, initial 0xFFFFFFFF
+    std::uint32_t magic; // always ZEL_FILE_HEADER_MAGIC
+    std::uint32_t crc; // CRC32Calculate over the payload as stored, initial 0xFFFFFFFF
     std::uint32_t payloadSize; // payload bytes that follow the header
-    std::uint32_t fileType;    // its low byte selects the encryption variant
-    char version[32];          // "V MM.mm.bb", zero-terminated when shorter than the field
+    std::uint32_t fileType; // its low byte selects the encryption variant
+    char version[32]; // "V MM.mm.bb", zero-terminated when shorter than the field
     char info1[16];
     char info2[16];
 };
 static_assert(sizeof(_FILE_HEADER) == ZEL_FILE_HEADER_SIZE, "the header is stored as one 80-byte record");
 
 // A text field of the header as a string: up to its terminator, never past the field's end.
-template <std::size_t N>
-std::string ZELHeaderText(const char (&field)[N])
+template <std::size_t N> std::string ZELHeaderText(const char (&field)[N])
 {
     std::size_t length = 0;
     while (length < N && field[length] != '\0')
