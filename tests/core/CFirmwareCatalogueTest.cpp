@@ -149,3 +149,20 @@ TEST_F(CatalogueFixture, AnEmptyOrMissingFolderLeavesTheCatalogueEmpty)
     _FILE_HEADER header {};
     EXPECT_EQ(missing.KeepNewestFile(header, "x", 11), ZEL_STATUS_INVALID_PARAMETER);
 }
+
+// Text fields that fill their whole width have no terminator; they must end at the field's end.
+TEST_F(CatalogueFixture, ReadsTextFieldsWithoutTerminator)
+{
+    const std::string version = "V 01.02.03" + std::string(22, 'x');
+    std::string file = std::string("\x22\x03\x86\x19\xFF\xFF\xFF\xFF\0\0\0\0\x03\0\0\0", 16);
+    file += version + std::string(16, 'a') + std::string(16, 'b');
+    ZELTest::WriteFile("Firmware/full.tarn", file);
+
+    CFirmwareCatalogue catalogue = MakeCatalogue();
+    EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
+    ASSERT_EQ(m_log.size(), 1u);
+    EXPECT_EQ(m_log[0].message,
+        "The following file has been found: ./Firmware/full.tarn (KCPU, " + version + ", " + std::string(16, 'a') + ", "
+            + std::string(16, 'b') + ")");
+    EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/full.tarn");
+}
