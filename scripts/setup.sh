@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsimpleini-dev libcli11-dev nlohmann-json3-dev libudev-dev
+  zlib1g-dev
   clang libclang-rt-dev
   libdw-dev libbackward-cpp-dev
   stm32flash xvfb xauth

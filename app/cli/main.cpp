@@ -1,3 +1,5 @@
+#include "app/cli/FwCommand.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -7,6 +9,7 @@ int main(int argc, char** argv)
     CLI::App app{"Tarn Update: firmware updates for the device family over a serial port"};
     app.set_version_flag("--version", "Tarn Update 1.0.0");
     app.require_subcommand(0, 1);
+    RegisterFwCommand(app);
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
         std::fputs(app.help().c_str(), stdout);

@@ -128,4 +128,17 @@ int CreateDirectory(const std::string& path)
     return errno;
 }
 
+std::FILE* CreateFileAnew(const std::string& path)
+{
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return nullptr;
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.Get() < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd.Get(), "w+b");
+    if (file != nullptr)
+        fd.Release();
+    return file;
+}
+
 } // namespace ZELPlatform

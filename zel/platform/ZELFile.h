@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace ZELPlatform {
@@ -16,5 +17,10 @@ bool ReplaceFileContent(const std::string& path, const std::string& content);
 
 // Creates one directory; an existing directory counts as success. Returns 0 or the errno.
 int CreateDirectory(const std::string& path);
+
+// Creates the file anew, open for reading and writing: whatever stands under the name (a file or a
+// symbolic link) is removed and the file is created exclusively, so a planted link is never
+// followed. nullptr (errno kept) on failure.
+std::FILE* CreateFileAnew(const std::string& path);
 
 } // namespace ZELPlatform

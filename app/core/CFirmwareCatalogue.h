@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/core/AppLog.h"
+#include "zel/firmware/CZELFileHeader.h"
+
+#include <array>
+#include <string>
+
+// One catalogue slot: the newest file found for one file type.
+struct FirmwareSlot
+{
+    std::string path;
+    _FILE_HEADER header {};
+    unsigned char selected = 0; // written by the update check
+};
+
+// The newest firmware file of each of the ten installable file types (1 to 10), found once in
+// the firmware folder.
+class CFirmwareCatalogue
+{
+public:
+    static constexpr int SLOT_COUNT = 10;
+
+    // `folder` is searched as given (relative to the current directory unless absolute).
+    explicit CFirmwareCatalogue(std::string folder = "./Firmware", AppLogSink log = AppLogToSystemLog);
+
+    // Reads the header of every "*.tarn" file in the folder and keeps the newest of each type.
+    // 0, or -1 when the folder cannot be read or holds no matching file.
+    long ScanFirmwareFolder();
+    // Takes the file into the slot (1 to 10) when it is strictly newer than the stored one.
+    long KeepNewestFile(const _FILE_HEADER& header, const std::string& path, int slot);
+
+    // Slots 1 to 10, by file type. An empty slot has an empty path and a zeroed header.
+    FirmwareSlot& Slot(int slot);
+    const FirmwareSlot& Slot(int slot) const;
+    static bool IsSlot(int slot) { return slot >= 1 && slot <= SLOT_COUNT; }
+
+private:
+    void AddOutput(const std::string& message, _ZELSystemLogExEventType type);
+
+    std::string m_folder;
+    AppLogSink m_log;
+    std::array<FirmwareSlot, SLOT_COUNT> m_slots {};
+};

@@ -1,0 +1,206 @@
+#include "app/core/CUpdatePlanner.h"
+
+#include "app/core/UpdateTexts.h"
+#include "zel/foundation/ZELConversions.h"
+#include "zel/foundation/ZELStatus.h"
+
+namespace {
+
+constexpr int SLOT_CCPU_TYPE1 = 1;
+constexpr int SLOT_CCPU_TYPE2 = 2;
+constexpr int SLOT_KCPU = 3;
+constexpr int SLOT_LCPU = 4;
+constexpr int SLOT_MCPU = 5;
+constexpr int SLOT_ECPU = 6;
+constexpr int SLOT_RCPU = 7;
+constexpr int SLOT_VELTRIX = 8;
+constexpr int SLOT_CCPU_TYPE9 = 9;
+constexpr int SLOT_CAN_DRIVER = 10;
+
+constexpr unsigned short EXPANDER_REMOTE_CONTROL = 16;
+
+bool IsQtr(unsigned short type)
+{
+    return type == 0x1000 || type == 0x1001;
+}
+bool IsVhx(unsigned short type)
+{
+    return type == 0x2000 || type == 0x2001;
+}
+
+template <std::size_t N> long VersionInteger(const char (&text)[N])
+{
+    return GetZELFileHeader().GetVersionAsInteger(ZELHeaderText(text).c_str());
+}
+
+} // namespace
+
+std::string UpdatePlan::QuestionText() const
+{
+    return text + "\r\n\r\n" + GetUpdateText(APP_TEXT_INSTALL_NOW);
+}
+
+CUpdatePlanner::CUpdatePlanner(CFirmwareCatalogue& catalogue, UpdatePlanSettings settings, AppLogSink log)
+    : m_catalogue(catalogue)
+    , m_settings(settings)
+    , m_log(std::move(log))
+{
+}
+
+long CUpdatePlanner::CheckUpdateNeeded(const char* deviceVersion, int slot)
+{
+    if (!CFirmwareCatalogue::IsSlot(slot))
+        return ZEL_STATUS_INVALID_PARAMETER;
+    FirmwareSlot& stored = m_catalogue.Slot(slot);
+    CZELFileHeader& files = GetZELFileHeader();
+    const long f = files.GetVersionAsInteger(ZELHeaderText(stored.header.version).c_str());
+    const long d = files.GetVersionAsInteger(deviceVersion);
+    if (d < f) {
+        stored.selected = 1;
+        return ZEL_STATUS_SUCCESS;
+    }
+    // The device is as new or newer: only a permitted downgrade (or re-install) remains.
+    const bool downgradeAllowed
+        = stored.header.fileType == SLOT_MCPU ? m_settings.allowDowngradeMCPU : m_settings.allowDowngrade;
+    if (downgradeAllowed && f != 0) {
+        stored.selected = 1;
+        return ZEL_STATUS_SUCCESS;
+    }
+    stored.selected = 0;
+    return ZEL_STATUS_NOT_FOUND;
+}
+
+UpdatePlan CUpdatePlanner::Plan(DeviceInformation& device)
+{
+    UpdatePlan plan;
+    plan.text = GetUpdateText(APP_TEXT_UPDATES_POSSIBLE);
+    if (m_settings.mcpuMode && IsVhx(device.hardwareType)) {
+        // In MCPU mode only the CAN driver is considered.
+        if (!Check(plan, UPDATE_TARGET_MCPU_CAN_DRIVER, ZELHeaderText(device.canDriverVersion), SLOT_CAN_DRIVER,
+                "MCPU CAN Driver"))
+            plan.text = std::string(GetUpdateText(APP_TEXT_NEWEST_INSTALLED)) + "\r\n\r\n\t- MCPU CAN Driver "
+                + ZELHeaderText(device.canDriverVersion);
+        return plan;
+    }
+    PlanProcessors(device, plan);
+    if (!plan.updateNeeded)
+        plan.text = NothingToUpdate(device);
+    return plan;
+}
+
+void CUpdatePlanner::PlanProcessors(DeviceInformation& device, UpdatePlan& plan)
+{
+    const unsigned short type = device.hardwareType;
+    if (IsQtr(type))
+        Check(plan, UPDATE_TARGET_CCPU_TYPE1, ZELHeaderText(device.ccpuVersion), SLOT_CCPU_TYPE1, "CCPU");
+    if (IsVhx(type))
+        Check(plan, UPDATE_TARGET_CCPU_TYPE2, ZELHeaderText(device.ccpuVersion), SLOT_CCPU_TYPE2, "CCPU");
+    if (IsQtr(type) || IsVhx(type)) {
+        Check(plan, UPDATE_TARGET_KCPU, ZELHeaderText(device.kcpuVersion), SLOT_KCPU, "KCPU");
+        Check(plan, UPDATE_TARGET_LCPU, ZELHeaderText(device.lcpuVersion), SLOT_LCPU, "LCPU");
+    }
+    const bool oksOverride = type == 0 && m_settings.oksWorkaround;
+    if ((type & 0xF000) == 0x3000 || oksOverride) {
+        if (oksOverride)
+            AddOutput("OKS hardware type override", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+        // The check always uses the RCPU's version; an Ombra box is named with its own.
+        if (device.ombraPresent != 0)
+            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "Ombra Box",
+                ZELHeaderText(device.ombraVersion));
+        else
+            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "RCPU");
+    }
+    if (type == 0x0091)
+        Check(plan, UPDATE_TARGET_VELTRIX, ZELHeaderText(device.veltrixVersion), SLOT_VELTRIX, "Veltrix");
+    if (IsVhx(type))
+        Check(plan, UPDATE_TARGET_MCPU, ZELHeaderText(device.mcpuVersion), SLOT_MCPU, "MCPU");
+    if (IsQtr(type) || IsVhx(type))
+        PlanExpanders(device, plan);
+    if (type == 0x1080)
+        Check(plan, UPDATE_TARGET_CCPU_TYPE9, ZELHeaderText(device.ccpuVersion), SLOT_CCPU_TYPE9, "CCPU");
+}
+
+void CUpdatePlanner::PlanExpanders(DeviceInformation& device, UpdatePlan& plan)
+{
+    const long threshold = GetZELFileHeader().GetVersionAsInteger("V 02.02.00");
+    auto entries = [&device](auto&& visit) {
+        for (int i = 0; i < DEVICE_EXPANDER_TABLE_SIZE && device.expanders[i].type != 0; ++i)
+            if (!visit(i, device.expanders[i]))
+                return;
+    };
+
+    // One ordinary expander too old for the update keeps every ordinary expander from it; the
+    // remote control's own ECPU (type 16) is not bound by that.
+    bool allowed = false;
+    entries([&](int, ExpanderEntry& entry) {
+        if (entry.type == EXPANDER_REMOTE_CONTROL
+            || CheckUpdateNeeded(ZELHeaderText(entry.version).c_str(), SLOT_ECPU) != ZEL_STATUS_SUCCESS)
+            return true;
+        if (VersionInteger(entry.version) < threshold) {
+            allowed = false;
+            return false;
+        }
+        allowed = true;
+        return true;
+    });
+
+    entries([&](int index, ExpanderEntry& entry) {
+        const std::string version = ZELHeaderText(entry.version);
+        entry.selected = CheckUpdateNeeded(version.c_str(), SLOT_ECPU) == ZEL_STATUS_SUCCESS
+                && (entry.type == EXPANDER_REMOTE_CONTROL || allowed)
+            ? 1
+            : 0;
+        if (entry.selected != 0) {
+            plan.selection[UPDATE_TARGET_ECPU] = 1;
+            plan.expanderLines[static_cast<std::size_t>(index)] = "\r\n  - ECPU (" + GetZELECPUTypeAsString(entry.type)
+                + ", " + version + " -> " + FileVersion(SLOT_ECPU) + ")";
+            plan.text += plan.expanderLines[static_cast<std::size_t>(index)];
+            plan.updateNeeded = true;
+        }
+        return true;
+    });
+}
+
+bool CUpdatePlanner::Check(UpdatePlan& plan, UpdateTarget target, const std::string& deviceVersion, int slot,
+    const std::string& name, const std::optional<std::string>& shownVersion)
+{
+    if (CheckUpdateNeeded(deviceVersion.c_str(), slot) != ZEL_STATUS_SUCCESS)
+        return false;
+    const std::string& shown = shownVersion ? *shownVersion : deviceVersion;
+    plan.selection[target] = 1;
+    plan.lines[target] = "\r\n  - " + name + " (" + shown + " -> " + FileVersion(slot) + ")";
+    plan.text += plan.lines[target];
+    plan.updateNeeded = true;
+    return true;
+}
+
+std::string CUpdatePlanner::NothingToUpdate(const DeviceInformation& device) const
+{
+    const std::string heading = GetUpdateText(APP_TEXT_NEWEST_INSTALLED);
+    const unsigned short type = device.hardwareType;
+    if (type == 0x0091)
+        return heading + "\r\n\r\n\t- Veltrix Box " + ZELHeaderText(device.veltrixVersion);
+    if (IsQtr(type))
+        return heading + "\r\n\r\n\t- CCPU " + ZELHeaderText(device.ccpuVersion) + "\r\n\t- KCPU "
+            + ZELHeaderText(device.kcpuVersion) + "\r\n\t- LCPU " + ZELHeaderText(device.lcpuVersion);
+    if (type == 0x1080)
+        return heading + "\r\n\r\n\t- CCPU " + ZELHeaderText(device.ccpuVersion);
+    if (IsVhx(type))
+        return heading + "\r\n\r\n\t- CCPU " + ZELHeaderText(device.ccpuVersion) + "\r\n\t- KCPU "
+            + ZELHeaderText(device.kcpuVersion) + "\r\n\t- LCPU " + ZELHeaderText(device.lcpuVersion) + "\r\n\t- MCPU "
+            + ZELHeaderText(device.mcpuVersion);
+    if (type >= 0x3001 && type <= 0x3003)
+        return heading + "\r\n\r\n\t- RCPU " + ZELHeaderText(device.rcpuVersion);
+    return GetUpdateText(APP_TEXT_DEVICE_UNKNOWN);
+}
+
+std::string CUpdatePlanner::FileVersion(int slot) const
+{
+    return ZELHeaderText(m_catalogue.Slot(slot).header.version);
+}
+
+void CUpdatePlanner::AddOutput(const std::string& message, _ZELSystemLogExEventType type)
+{
+    if (m_log)
+        m_log(message, type);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+// What the device reported about itself, as the acknowledgements fill it in. Texts are fixed
+// 32-character fields, zero-terminated when shorter.
+
+inline constexpr int DEVICE_EXPANDER_TABLE_SIZE = 10;
+
+struct ExpanderEntry
+{
+    unsigned short type = 0; // expander (ECPU) type; 0 ends the table
+    char version[32] = {};
+    unsigned char selected = 0; // written by the planning
+};
+
+struct DeviceInformation
+{
+    unsigned char answerStatus = 0;
+    unsigned short hardwareType = 0; // 0: unknown
+    char hardwareVersion[32] = {};
+    char serialNumber[32] = {};
+
+    char mcpuVersion[32] = {};
+    char ecpuVersion[32] = {};
+    char ccpuVersion[32] = {};
+    char kcpuVersion[32] = {};
+    char lcpuVersion[32] = {};
+    char rcpuVersion[32] = {};
+    char rcpuModemVersion[32] = {};
+    char wcpuVersion[32] = {};
+    char veltrixVersion[32] = {};
+    char ombraVersion[32] = {};
+    char canDriverVersion[32] = {};
+
+    unsigned char boardInfoReceived = 0;
+    ExpanderEntry expanders[DEVICE_EXPANDER_TABLE_SIZE] = {};
+    unsigned char expectedExpanderCount = 0xFF; // 0xFF: not yet known
+    unsigned char receivedExpanderCount = 0;
+
+    // Preconditions reported before an update.
+    unsigned char fsCanConnections = 0;
+    unsigned char ffCanConnections = 0;
+    unsigned char lbusConnections = 0;
+    unsigned char emergencyButtonState = 0; // 1 pressed, 2 not pressed
+
+    unsigned char canDriversFound = 0;
+    unsigned char moduleListReceived = 0;
+    unsigned char ombraPresent = 0;
+};

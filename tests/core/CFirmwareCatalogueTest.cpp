@@ -1,0 +1,168 @@
+#include "app/core/CFirmwareCatalogue.h"
+
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/ZELStatus.h"
+
+#include "support/ZELTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+struct LogLine
+{
+    std::string message;
+    _ZELSystemLogExEventType type;
+    bool operator==(const LogLine&) const = default;
+};
+
+// A folder with a Firmware folder in it, made current, and a catalogue whose log lines are kept.
+class CatalogueFixture : public ::testing::Test
+{
+protected:
+    CatalogueFixture()
+        : m_current(m_folder.Path())
+    {
+        std::filesystem::create_directory(m_folder.Path() / "Firmware");
+        ZELTest::WriteFile(m_folder.File("image.bin"), "some image bytes");
+    }
+
+    void AddFirmware(const std::string& name, std::uint32_t type, const char* version, const char* info1 = "",
+        const char* info2 = "")
+    {
+        _FILE_HEADER header {};
+        header.fileType = type;
+        std::strncpy(header.version, version, sizeof header.version - 1);
+        std::strncpy(header.info1, info1, sizeof header.info1 - 1);
+        std::strncpy(header.info2, info2, sizeof header.info2 - 1);
+        ASSERT_EQ(GetZELFileHeader().CreateNewFile("image.bin", "Firmware/" + name, &header), ZEL_STATUS_SUCCESS);
+    }
+
+    CFirmwareCatalogue MakeCatalogue()
+    {
+        return CFirmwareCatalogue("./Firmware", [this](const std::string& message, _ZELSystemLogExEventType type) {
+            m_log.push_back({ message, type });
+        });
+    }
+
+    ZELTest::TemporaryDirectory m_folder;
+    ZELTest::ScopedCurrentDirectory m_current;
+    std::vector<LogLine> m_log;
+};
+
+} // namespace
+
+TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
+{
+    struct Case
+    {
+        const char* name;
+        const char* firstVersion; // file a.tarn, found first
+        const char* secondVersion; // file b.tarn
+        const char* kept; // path in slot 3, empty for none
+    };
+    const Case cases[] = {
+        { "newer second", "V 01.02.03", "V 01.02.04", "./Firmware/b.tarn" },
+        { "newer first", "V 01.02.04", "V 01.02.03", "./Firmware/a.tarn" },
+        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", "./Firmware/a.tarn" },
+        { "version 0 never fills an empty slot", "bad", "", "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all("Firmware");
+        std::filesystem::create_directory("Firmware");
+        AddFirmware("a.tarn", 3, c.firstVersion);
+        AddFirmware("b.tarn", 3, c.secondVersion);
+        CFirmwareCatalogue catalogue = MakeCatalogue();
+        EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
+        EXPECT_EQ(catalogue.Slot(3).path, c.kept);
+        if (*c.kept != '\0') {
+            EXPECT_EQ(catalogue.Slot(3).header.fileType, 3u);
+        }
+    }
+}
+
+TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
+{
+    AddFirmware("kcpu.tarn", 3, "V 01.00.00", "first info", "second info");
+    AddFirmware("other.TARN", 11, "V 05.00.00");
+    ZELTest::WriteFile("Firmware/foreign.tarn", std::string(100, 'x'));
+    AddFirmware("damaged.tarn", 4, "V 01.00.00");
+    std::string damaged = ZELTest::ReadFile("Firmware/damaged.tarn");
+    damaged.back() ^= 1;
+    ZELTest::WriteFile("Firmware/damaged.tarn", damaged);
+    ZELTest::WriteFile("Firmware/notes.txt", "not searched");
+    std::filesystem::create_directory("Firmware/folder.tarn");
+
+    CFirmwareCatalogue catalogue = MakeCatalogue();
+    EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
+    const std::vector<LogLine> expected = {
+        { "The following file could not be read: ./Firmware/damaged.tarn\r\nDetected error: ZEL_STATUS_INVALID_CRC",
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
+        { "The following file could not be read: ./Firmware/foreign.tarn\r\nDetected error: The file header is not "
+          "supported.",
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
+        { "The following file has been found: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
+        { "The following file has been found: ./Firmware/other.TARN (, V 05.00.00, , )",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
+    };
+    EXPECT_EQ(m_log, expected);
+    EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/kcpu.tarn");
+    EXPECT_EQ(catalogue.Slot(4).path, "") << "a damaged file is never kept";
+    for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot) {
+        if (slot != 3) {
+            EXPECT_EQ(catalogue.Slot(slot).path, "") << slot;
+        }
+    }
+}
+
+TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)
+{
+    AddFirmware("kcpu.tarn", 3, "V 01.00.00");
+    const long previous = GetZELLanguage().GetLanguage();
+    GetZELLanguage().SetLanguage(ZEL_LANGUAGE_GERMAN);
+    CFirmwareCatalogue catalogue = MakeCatalogue();
+    catalogue.ScanFirmwareFolder();
+    GetZELLanguage().SetLanguage(previous);
+    ASSERT_EQ(m_log.size(), 1u);
+    EXPECT_EQ(m_log[0].message, "Die folgende Datei wurde gefunden: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, , )");
+}
+
+TEST_F(CatalogueFixture, AnEmptyOrMissingFolderLeavesTheCatalogueEmpty)
+{
+    ZELTest::WriteFile("Firmware/readme.txt", "no firmware here");
+    CFirmwareCatalogue empty = MakeCatalogue();
+    EXPECT_EQ(empty.ScanFirmwareFolder(), -1);
+
+    CFirmwareCatalogue missing("./NoSuchFolder", [this](const std::string& m, _ZELSystemLogExEventType t) {
+        m_log.push_back({ m, t });
+    });
+    EXPECT_EQ(missing.ScanFirmwareFolder(), -1);
+    EXPECT_TRUE(m_log.empty());
+    for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot)
+        EXPECT_EQ(missing.Slot(slot).path, "");
+    _FILE_HEADER header {};
+    EXPECT_EQ(missing.KeepNewestFile(header, "x", 11), ZEL_STATUS_INVALID_PARAMETER);
+}
+
+// Text fields that fill their whole width have no terminator; they must end at the field's end.
+TEST_F(CatalogueFixture, ReadsTextFieldsWithoutTerminator)
+{
+    const std::string version = "V 01.02.03" + std::string(22, 'x');
+    std::string file = std::string("\x22\x03\x86\x19\xFF\xFF\xFF\xFF\0\0\0\0\x03\0\0\0", 16);
+    file += version + std::string(16, 'a') + std::string(16, 'b');
+    ZELTest::WriteFile("Firmware/full.tarn", file);
+
+    CFirmwareCatalogue catalogue = MakeCatalogue();
+    EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
+    ASSERT_EQ(m_log.size(), 1u);
+    EXPECT_EQ(m_log[0].message,
+        "The following file has been found: ./Firmware/full.tarn (KCPU, " + version + ", " + std::string(16, 'a') + ", "
+            + std::string(16, 'b') + ")");
+    EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/full.tarn");
+}
