@@ -10,7 +10,16 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", "Tarn Update 1.0.0");
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return 2; // wrong usage
+    }
     if (app.get_subcommands().empty()) {
         std::fputs(app.help().c_str(), stdout);
         return 0;

@@ -1,12 +1,84 @@
 #pragma once
 
-// Module shell: the object, its accessor and its place in the construction order are final;
-// the module's behaviour arrives with its own work.
+#include "zel/platform/CZELSerialDevice.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Client of the STM32 ROM bootloader on a serial port (8E1), for the main flash at 0x08000000.
+// The protocol operations return small result codes, not status codes:
+//   0 success, 1 port not opened or configured, 2 protocol failure (answer missing, unreadable or
+//   not ACK), 3 no valid answer to the synchronisation byte, 5 port not open.
+// What exactly went wrong is kept in LastFailure() for the log.
 class CZELSTM32BootLoader
 {
 public:
+    // Fills `buffer` with up to `count` bytes of the image; 0 at its end.
+    using ReadFunction = std::function<std::uint32_t(std::uint8_t* buffer, std::uint32_t count)>;
+    // Told the number of bytes transferred so far; may be empty.
+    using ProgressFunction = std::function<void(std::uint32_t transferred)>;
+
+    static constexpr std::uint8_t kSync = 0x7F;
+    static constexpr std::uint8_t kAck = 0x79;
+    static constexpr std::uint8_t kNack = 0x1F;
+    static constexpr std::uint32_t kFlashBase = 0x08000000;
+    static constexpr std::uint32_t kMaxBlock = 256;
+    static constexpr std::uint32_t kBaudRate = 115200;
+
+    enum class Failure
+    {
+        None,
+        PortNotOpen,
+        OpenFailed,  // errno in LastError()
+        Timeout,     // no answer byte in time
+        ReadFailed,  // errno in LastError()
+        WriteFailed, // errno in LastError()
+        Nack,        // the bootloader refused
+        Unexpected,  // some other byte, in LastByte()
+    };
+
     CZELSTM32BootLoader() = default;
     virtual ~CZELSTM32BootLoader() = default;
+
+    Failure LastFailure() const { return m_failure; }
+    int LastError() const { return m_lastError; }
+    int LastByte() const { return m_lastByte; }
+    // One line describing the last failure, such as "NACK (0x1F) to command 0x44".
+    std::string DescribeLastFailure() const;
+
+protected:
+    int stm32_init(const char* portName, std::uint32_t baudRate);
+    void stm32_close();
+    int stm32h_connect_to_bl();
+    int stm32h_send_command(unsigned char command);
+    int stm32h_read_byte();
+    int stm32h_send_packet_with_checksum(const unsigned char* bytes, std::uint32_t count);
+    int stm32h_send_address(std::uint32_t address);
+    int stm32_get_version(unsigned char* major, unsigned char* minor);
+    int stm32_get_chip_id(unsigned short* chipId);
+    int stm32_write_unprotect();
+    int stm32_erase_flash();
+    int stm32_extended_erase_flash();
+    int stm32_write_flash(const ReadFunction& read, const ProgressFunction& progress);
+    int stm32_go_command();
+
+    bool IsPortOpen() const { return m_port.IsOpen(); }
+
+private:
+    // Sends the command and its complement and expects ACK.
+    int SendCommandExpectAck(unsigned char command);
+    // Reads one byte and expects ACK; `deadline` bounds the wait.
+    int ExpectAck(const CZELDeadline& deadline);
+    int ExpectAck();
+    int ReadByte(const CZELDeadline& deadline);
+    bool WriteBytes(const unsigned char* bytes, std::size_t count);
+
+    CZELSerialDevice m_port;
+    Failure m_failure = Failure::None;
+    int m_lastError = 0;
+    int m_lastByte = -1;
+    unsigned char m_lastCommand = 0;
 };
 
 CZELSTM32BootLoader& GetZELSTM32BootLoader();

@@ -1,0 +1,346 @@
+#include "zel/stm32/CZELSTM32BootLoader.h"
+
+#include "sim/CSimSTM32BootLoader.h"
+#include "support/ZELTestSupport.h"
+#include "zel/foundation/CZELTimeTable.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Answer waits of 100 ms instead of 5 s.
+class ScaledTimes : public ::testing::Environment
+{
+public:
+    void SetUp() override { ZELScaleTimesForTests(50); }
+};
+[[maybe_unused]] const auto* const kScaledTimes = ::testing::AddGlobalTestEnvironment(new ScaledTimes);
+
+// Exposes the protocol operations.
+class BootLoaderClient : public CZELSTM32BootLoader
+{
+public:
+    using CZELSTM32BootLoader::stm32_close;
+    using CZELSTM32BootLoader::stm32_erase_flash;
+    using CZELSTM32BootLoader::stm32_extended_erase_flash;
+    using CZELSTM32BootLoader::stm32_get_chip_id;
+    using CZELSTM32BootLoader::stm32_get_version;
+    using CZELSTM32BootLoader::stm32_go_command;
+    using CZELSTM32BootLoader::stm32_init;
+    using CZELSTM32BootLoader::stm32_write_flash;
+    using CZELSTM32BootLoader::stm32_write_unprotect;
+};
+
+// The device end of a pseudo-terminal, served by a thread: bytes from the client go to `respond`,
+// whose answer goes back. Every byte the client sent is kept for checks of the wire format.
+class SimulatedLine
+{
+public:
+    using Responder = std::function<Bytes(const std::uint8_t*, std::size_t)>;
+
+    explicit SimulatedLine(Responder respond)
+        : m_respond(std::move(respond))
+    {
+        if (m_device.OpenPseudoTerminal(m_path) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~SimulatedLine()
+    {
+        m_stop = true;
+        m_device.Wake();
+        m_thread.join();
+    }
+    const std::string& Path() const { return m_path; }
+    Bytes Received()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+
+private:
+    void Serve()
+    {
+        while (!m_stop) {
+            std::uint8_t buffer[512];
+            std::size_t n = 0;
+            const auto result = m_device.Read(buffer, sizeof buffer, n, CZELDeadline::Never());
+            if (result != CZELSerialDevice::IoResult::Done)
+                continue;
+            Bytes answer;
+            {
+                std::lock_guard lock(m_mutex);
+                m_received.insert(m_received.end(), buffer, buffer + n);
+                answer = m_respond(buffer, n);
+            }
+            std::size_t written = 0;
+            m_device.Write(answer.data(), answer.size(), written, CZELDeadline(10s));
+        }
+    }
+
+    Responder m_respond;
+    CZELSerialDevice m_device;
+    std::string m_path;
+    std::mutex m_mutex;
+    Bytes m_received;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// A simulated bootloader behind a line, and the client.
+class CZELSTM32BootLoaderTest : public ::testing::Test
+{
+protected:
+    void Start(CSimSTM32BootLoader::Settings settings = {})
+    {
+        chip = std::make_unique<CSimSTM32BootLoader>(std::move(settings));
+        line = std::make_unique<SimulatedLine>([this](const std::uint8_t* data, std::size_t n) { return chip->Receive(data, n); });
+    }
+    // Serves answers that the test script gives, one per block of expected input.
+    void Script(std::deque<std::pair<std::size_t, Bytes>> steps)
+    {
+        line = std::make_unique<SimulatedLine>([this, steps, pending = std::size_t(0)](const std::uint8_t*, std::size_t n) mutable {
+            Bytes answer;
+            pending += n;
+            while (!steps.empty() && pending >= steps.front().first) {
+                pending -= steps.front().first;
+                answer.insert(answer.end(), steps.front().second.begin(), steps.front().second.end());
+                steps.pop_front();
+            }
+            return answer;
+        });
+    }
+    int Connect() { return client.stm32_init(line->Path().c_str(), CZELSTM32BootLoader::kBaudRate); }
+
+    static CZELSTM32BootLoader::ReadFunction Reader(const Bytes& image)
+    {
+        return [&image, offset = std::size_t(0)](std::uint8_t* buffer, std::uint32_t count) mutable {
+            const std::size_t n = std::min<std::size_t>(count, image.size() - offset);
+            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer);
+            offset += n;
+            return static_cast<std::uint32_t>(n);
+        };
+    }
+
+    static Bytes Image(std::size_t size)
+    {
+        Bytes image(size);
+        for (std::size_t i = 0; i < size; ++i)
+            image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        return image;
+    }
+
+    std::unique_ptr<CSimSTM32BootLoader> chip;
+    std::unique_ptr<SimulatedLine> line;
+    BootLoaderClient client;
+};
+
+} // namespace
+
+TEST_F(CZELSTM32BootLoaderTest, FlashesAnImageEndToEnd)
+{
+    Start();
+    ASSERT_EQ(Connect(), 0);
+    unsigned char major = 0;
+    unsigned char minor = 0;
+    ASSERT_EQ(client.stm32_get_version(&major, &minor), 0);
+    EXPECT_EQ(major, 3);
+    EXPECT_EQ(minor, 1);
+    unsigned short id = 0;
+    ASSERT_EQ(client.stm32_get_chip_id(&id), 0);
+    EXPECT_EQ(id, 0x0413);
+    ASSERT_EQ(client.stm32_extended_erase_flash(), 0);
+
+    const Bytes image = Image(1000);
+    std::vector<std::uint32_t> progress;
+    ASSERT_EQ(client.stm32_write_flash(Reader(image), [&](std::uint32_t n) { progress.push_back(n); }), 0);
+    EXPECT_EQ(progress, (std::vector<std::uint32_t>{256, 512, 768, 1000}));
+    ASSERT_EQ(client.stm32_go_command(), 0);
+    EXPECT_EQ(chip->ProgrammedImage(), image);
+    EXPECT_TRUE(chip->HasStarted());
+    EXPECT_EQ(chip->StartAddress(), 0x08000000u);
+}
+
+TEST_F(CZELSTM32BootLoaderTest, WritesBlocksOfAtMost256BytesAtRisingAddresses)
+{
+    Start();
+    ASSERT_EQ(Connect(), 0);
+    ASSERT_EQ(client.stm32_extended_erase_flash(), 0);
+    const std::size_t before = line->Received().size();
+    const Bytes image = Image(300);
+    ASSERT_EQ(client.stm32_write_flash(Reader(image), nullptr), 0);
+    const Bytes wire = line->Received();
+    const Bytes written(wire.begin() + static_cast<std::ptrdiff_t>(before), wire.end());
+
+    // 0x31 0xCE, address and XOR, length byte, data, XOR - per block.
+    ASSERT_EQ(written.size(), (2 + 5 + 1 + 256 + 1) + (2 + 5 + 1 + 44 + 1));
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + 8), (Bytes{0x31, 0xCE, 0x08, 0x00, 0x00, 0x00, 0x08, 0xFF}));
+    const auto second = written.begin() + 265;
+    EXPECT_EQ(Bytes(second, second + 8), (Bytes{0x31, 0xCE, 0x08, 0x00, 0x01, 0x00, 0x09, 0x2B}));
+    EXPECT_EQ(chip->ProgrammedImage(), image);
+}
+
+TEST_F(CZELSTM32BootLoaderTest, GoSendsExactlyTheCommandAndTheFlashBase)
+{
+    Start();
+    ASSERT_EQ(Connect(), 0);
+    const std::size_t before = line->Received().size();
+    ASSERT_EQ(client.stm32_go_command(), 0);
+    const Bytes wire = line->Received();
+    EXPECT_EQ(Bytes(wire.begin() + static_cast<std::ptrdiff_t>(before), wire.end()),
+        (Bytes{0x21, 0xDE, 0x08, 0x00, 0x00, 0x00, 0x08}));
+}
+
+TEST_F(CZELSTM32BootLoaderTest, SynchronisationAcceptsAckAndNackOnly)
+{
+    struct Case
+    {
+        const char* name;
+        Bytes answer;
+        int result;
+    };
+    const Case cases[] = {
+        {"ACK", {0x79}, 0},
+        {"NACK of a bootloader synchronised before", {0x1F}, 0},
+        {"another byte", {0x00}, 3},
+        {"silence", {}, 3},
+    };
+    for (const Case& c : cases) {
+        Script({{1, c.answer}});
+        EXPECT_EQ(Connect(), c.result) << c.name;
+        client.stm32_close();
+    }
+}
+
+TEST_F(CZELSTM32BootLoaderTest, GetReadsExactlyNPlusOneBytesThenTheClosingAck)
+{
+    // N = 0: only the version byte follows, then ACK.
+    Script({{1, {0x79}}, {2, {0x79, 0x00, 0x22, 0x79}}});
+    ASSERT_EQ(Connect(), 0);
+    unsigned char major = 0;
+    unsigned char minor = 0;
+    EXPECT_EQ(client.stm32_get_version(&major, &minor), 0);
+    EXPECT_EQ(major, 2);
+    EXPECT_EQ(minor, 2);
+}
+
+TEST_F(CZELSTM32BootLoaderTest, ProtocolFailuresKeepTheirCause)
+{
+    struct Case
+    {
+        const char* name;
+        CSimSTM32BootLoader::Settings settings;
+        std::function<int(BootLoaderClient&)> run;
+        CZELSTM32BootLoader::Failure failure;
+    };
+    CSimSTM32BootLoader::Settings nackErase;
+    nackErase.nackCommands = {0x44};
+    CSimSTM32BootLoader::Settings twoIdBytes;
+    twoIdBytes.getIdCount = 2;
+    CSimSTM32BootLoader::Settings plainEraseOnly;
+    plainEraseOnly.version = 0x21;
+    const Case cases[] = {
+        {"NACK to extended erase", nackErase, [](BootLoaderClient& c) { return c.stm32_extended_erase_flash(); },
+            CZELSTM32BootLoader::Failure::Nack},
+        {"Get ID with N other than 1", twoIdBytes, [](BootLoaderClient& c) {
+             unsigned short id = 0;
+             return c.stm32_get_chip_id(&id);
+         },
+            CZELSTM32BootLoader::Failure::Unexpected},
+        {"extended erase on a 2.1 bootloader", plainEraseOnly,
+            [](BootLoaderClient& c) { return c.stm32_extended_erase_flash(); }, CZELSTM32BootLoader::Failure::Nack},
+        {"programming flash that is not erased", {}, [](BootLoaderClient& c) {
+             const Bytes image = Image(16);
+             if (c.stm32_extended_erase_flash() != 0 || c.stm32_write_flash(Reader(image), nullptr) != 0)
+                 return -1;
+             return c.stm32_write_flash(Reader(image), nullptr);
+         },
+            CZELSTM32BootLoader::Failure::Nack},
+    };
+    for (const Case& c : cases) {
+        Start(c.settings);
+        ASSERT_EQ(Connect(), 0) << c.name;
+        EXPECT_EQ(c.run(client), 2) << c.name;
+        EXPECT_EQ(client.LastFailure(), c.failure) << c.name << ": " << client.DescribeLastFailure();
+        client.stm32_close();
+    }
+}
+
+TEST_F(CZELSTM32BootLoaderTest, PlainEraseAndUnprotectOnAnOlderBootloader)
+{
+    CSimSTM32BootLoader::Settings settings;
+    settings.version = 0x21;
+    Start(settings);
+    ASSERT_EQ(Connect(), 0);
+    ASSERT_EQ(client.stm32_write_unprotect(), 0) << client.DescribeLastFailure();
+    EXPECT_TRUE(chip->IsSynchronised()) << "synchronised again after the restart";
+    ASSERT_EQ(client.stm32_erase_flash(), 0);
+    EXPECT_EQ(chip->EraseCount(), 1);
+}
+
+TEST_F(CZELSTM32BootLoaderTest, SilentBootloaderTimesOutInsteadOfHanging)
+{
+    Script({{1, {0x79}}});
+    ASSERT_EQ(Connect(), 0);
+    unsigned short id = 0;
+    EXPECT_EQ(client.stm32_get_chip_id(&id), 2);
+    EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::Timeout);
+}
+
+TEST_F(CZELSTM32BootLoaderTest, EveryCommandNeedsAnOpenPort)
+{
+    unsigned char major = 0;
+    unsigned short id = 0;
+    const std::function<int()> commands[] = {
+        [&] { return client.stm32_get_version(&major, &major); },
+        [&] { return client.stm32_get_chip_id(&id); },
+        [&] { return client.stm32_write_unprotect(); },
+        [&] { return client.stm32_erase_flash(); },
+        [&] { return client.stm32_extended_erase_flash(); },
+        [&] { return client.stm32_write_flash(Reader(Image(10)), nullptr); },
+        [&] { return client.stm32_go_command(); },
+    };
+    for (const auto& command : commands) {
+        EXPECT_EQ(command(), 5);
+        EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::PortNotOpen);
+    }
+}
+
+TEST_F(CZELSTM32BootLoaderTest, PortThatCannotBeOpenedIsResultOne)
+{
+    EXPECT_EQ(client.stm32_init("/nonexistent/ttyX", CZELSTM32BootLoader::kBaudRate), 1);
+    EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::OpenFailed);
+    EXPECT_EQ(client.LastError(), ENOENT);
+}
+
+// The simulated bootloader also satisfies an independent client of the same protocol.
+TEST_F(CZELSTM32BootLoaderTest, IndependentClientFlashesTheSimulatedChip)
+{
+    const char* tool = "/usr/bin/stm32flash";
+    if (!std::filesystem::exists(tool))
+        GTEST_SKIP() << "stm32flash is not installed";
+    CSimSTM32BootLoader::Settings settings;
+    settings.version = 0x22;
+    settings.chipId = 0x0410; // 128 KiB, 1 KiB pages
+    settings.flashSize = 128 * 1024;
+    settings.pageSize = 1024;
+    Start(settings);
+
+    ZELTest::TemporaryDirectory folder;
+    const Bytes image = Image(3000);
+    ZELTest::WriteFile(folder.File("image.bin"), std::string(image.begin(), image.end()));
+    const auto result = ZELTest::RunProgram(std::string(tool) + " -m 8n1 -b 115200 -w " + folder.File("image.bin")
+        + " -v -g 0x08000000 " + line->Path());
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(chip->ProgrammedImage(), image) << result.output;
+    EXPECT_TRUE(chip->HasStarted());
+}

@@ -1,0 +1,338 @@
+#include "zel/stm32/CZELSTM32BootLoader.h"
+
+#include "zel/foundation/CZELTimeTable.h"
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kPortFailed = 1;
+constexpr int kProtocolFailed = 2;
+constexpr int kNoSync = 3;
+constexpr int kNotOpen = 5;
+
+// Bound on the bytes thrown away before synchronising, so a device that keeps talking cannot
+// hold the client forever.
+constexpr int kMaxDrainBytes = 65536;
+
+unsigned char Xor(const unsigned char* bytes, std::size_t count)
+{
+    unsigned char sum = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        sum ^= bytes[i];
+    return sum;
+}
+
+CZELDeadline AnswerDeadline()
+{
+    return CZELDeadline(ZELTimes().stm32AnswerTimeout);
+}
+
+} // namespace
+
+std::string CZELSTM32BootLoader::DescribeLastFailure() const
+{
+    char text[160];
+    switch (m_failure) {
+    case Failure::None: return "no failure";
+    case Failure::PortNotOpen: return "the bootloader port is not open";
+    case Failure::OpenFailed:
+        std::snprintf(text, sizeof text, "the port could not be opened: %s", std::strerror(m_lastError));
+        return text;
+    case Failure::Timeout:
+        std::snprintf(text, sizeof text, "no answer to command 0x%02X in time", m_lastCommand);
+        return text;
+    case Failure::ReadFailed:
+        std::snprintf(text, sizeof text, "reading the answer to command 0x%02X failed: %s", m_lastCommand,
+            std::strerror(m_lastError));
+        return text;
+    case Failure::WriteFailed:
+        std::snprintf(text, sizeof text, "sending command 0x%02X failed: %s", m_lastCommand, std::strerror(m_lastError));
+        return text;
+    case Failure::Nack:
+        std::snprintf(text, sizeof text, "NACK (0x1F) to command 0x%02X", m_lastCommand);
+        return text;
+    case Failure::Unexpected:
+        std::snprintf(text, sizeof text, "unexpected byte 0x%02X in the answer to command 0x%02X", m_lastByte & 0xFF,
+            m_lastCommand);
+        return text;
+    }
+    return "unknown failure";
+}
+
+int CZELSTM32BootLoader::stm32_init(const char* portName, std::uint32_t baudRate)
+{
+    m_failure = Failure::None;
+    const std::string path = CZELSerialDevice::ResolvePortName(portName != nullptr ? portName : "");
+    const int error = m_port.Open(path, baudRate, CZELSerialDevice::Parity::Even);
+    if (error != 0) {
+        m_failure = Failure::OpenFailed;
+        m_lastError = error;
+        return kPortFailed;
+    }
+    return stm32h_connect_to_bl();
+}
+
+void CZELSTM32BootLoader::stm32_close()
+{
+    m_port.Close();
+}
+
+int CZELSTM32BootLoader::stm32h_connect_to_bl()
+{
+    m_lastCommand = kSync;
+    if (!m_port.IsOpen()) {
+        m_failure = Failure::PortNotOpen;
+        return kNoSync;
+    }
+    // Throw away whatever is waiting: an answer to an earlier attempt must not be taken for ours.
+    for (int drained = 0; drained < kMaxDrainBytes; ++drained) {
+        std::uint8_t byte = 0;
+        std::size_t received = 0;
+        if (m_port.Read(&byte, 1, received, CZELDeadline(std::chrono::milliseconds(0))) != CZELSerialDevice::IoResult::Done)
+            break;
+    }
+    const unsigned char sync = kSync;
+    if (!WriteBytes(&sync, 1))
+        return kNoSync;
+    const int answer = ReadByte(AnswerDeadline());
+    // A NACK comes from a bootloader that was synchronised before: it listens all the same.
+    if (answer == kAck || answer == kNack) {
+        m_failure = Failure::None;
+        return kOk;
+    }
+    if (answer >= 0) {
+        m_failure = Failure::Unexpected;
+        m_lastByte = answer;
+    }
+    return kNoSync;
+}
+
+int CZELSTM32BootLoader::stm32h_send_command(unsigned char command)
+{
+    m_lastCommand = command;
+    const unsigned char bytes[2] = {command, static_cast<unsigned char>(~command)};
+    WriteBytes(&bytes[0], 1);
+    WriteBytes(&bytes[1], 1);
+    return kOk;
+}
+
+int CZELSTM32BootLoader::stm32h_read_byte()
+{
+    return ReadByte(AnswerDeadline());
+}
+
+int CZELSTM32BootLoader::stm32h_send_packet_with_checksum(const unsigned char* bytes, std::uint32_t count)
+{
+    WriteBytes(bytes, count);
+    const unsigned char checksum = Xor(bytes, count);
+    WriteBytes(&checksum, 1);
+    return kOk;
+}
+
+int CZELSTM32BootLoader::stm32h_send_address(std::uint32_t address)
+{
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(address >> 24),
+        static_cast<unsigned char>(address >> 16),
+        static_cast<unsigned char>(address >> 8),
+        static_cast<unsigned char>(address),
+    };
+    return stm32h_send_packet_with_checksum(bytes, 4);
+}
+
+int CZELSTM32BootLoader::stm32_get_version(unsigned char* major, unsigned char* minor)
+{
+    if (const int result = SendCommandExpectAck(0x00); result != kOk)
+        return result;
+    const int count = stm32h_read_byte();
+    if (count < 0)
+        return kProtocolFailed;
+    int version = -1;
+    // N + 1 bytes follow: the version, then the command codes the bootloader knows.
+    for (int i = 0; i <= count; ++i) {
+        const int byte = stm32h_read_byte();
+        if (byte < 0)
+            return kProtocolFailed;
+        if (i == 0)
+            version = byte;
+    }
+    if (const int result = ExpectAck(); result != kOk)
+        return result;
+    if (major != nullptr)
+        *major = static_cast<unsigned char>(version >> 4);
+    if (minor != nullptr)
+        *minor = static_cast<unsigned char>(version & 0x0F);
+    return kOk;
+}
+
+int CZELSTM32BootLoader::stm32_get_chip_id(unsigned short* chipId)
+{
+    if (const int result = SendCommandExpectAck(0x02); result != kOk)
+        return result;
+    const int count = stm32h_read_byte();
+    if (count < 0)
+        return kProtocolFailed;
+    if (count != 1) {
+        m_failure = Failure::Unexpected;
+        m_lastByte = count;
+        return kProtocolFailed;
+    }
+    const int high = stm32h_read_byte();
+    const int low = high < 0 ? -1 : stm32h_read_byte();
+    if (low < 0)
+        return kProtocolFailed;
+    if (const int result = ExpectAck(); result != kOk)
+        return result;
+    if (chipId != nullptr)
+        *chipId = static_cast<unsigned short>(high * 256 + low);
+    return kOk;
+}
+
+int CZELSTM32BootLoader::stm32_write_unprotect()
+{
+    if (const int result = SendCommandExpectAck(0x73); result != kOk)
+        return result;
+    if (const int result = ExpectAck(); result != kOk)
+        return result;
+    // The bootloader restarts after lifting the protection and must be synchronised again.
+    std::this_thread::sleep_for(ZELTimes().pauseMedium);
+    return stm32h_connect_to_bl();
+}
+
+int CZELSTM32BootLoader::stm32_erase_flash()
+{
+    if (const int result = SendCommandExpectAck(0x43); result != kOk)
+        return result;
+    const unsigned char global[2] = {0xFF, 0x00};
+    if (!WriteBytes(global, 2))
+        return kProtocolFailed;
+    return ExpectAck(CZELDeadline(ZELTimes().stm32EraseTimeout));
+}
+
+int CZELSTM32BootLoader::stm32_extended_erase_flash()
+{
+    if (const int result = SendCommandExpectAck(0x44); result != kOk)
+        return result;
+    // Special code 0xFFFF (mass erase) and its checksum.
+    const unsigned char mass[3] = {0xFF, 0xFF, 0x00};
+    if (!WriteBytes(mass, 3))
+        return kProtocolFailed;
+    return ExpectAck(CZELDeadline(ZELTimes().stm32EraseTimeout));
+}
+
+int CZELSTM32BootLoader::stm32_write_flash(const ReadFunction& read, const ProgressFunction& progress)
+{
+    if (!m_port.IsOpen()) {
+        m_failure = Failure::PortNotOpen;
+        return kNotOpen;
+    }
+    std::uint32_t address = kFlashBase;
+    std::uint32_t count = 0;
+    unsigned char block[kMaxBlock + 1];
+    for (;;) {
+        const std::uint32_t n = read ? read(block + 1, kMaxBlock) : 0;
+        if (n == 0)
+            return kOk;
+        if (n > kMaxBlock) {
+            m_failure = Failure::Unexpected;
+            return kProtocolFailed;
+        }
+        block[0] = static_cast<unsigned char>(n - 1);
+        if (const int result = SendCommandExpectAck(0x31); result != kOk)
+            return result;
+        stm32h_send_address(address);
+        if (const int result = ExpectAck(); result != kOk)
+            return result;
+        stm32h_send_packet_with_checksum(block, n + 1);
+        if (const int result = ExpectAck(); result != kOk)
+            return result;
+        count += n;
+        if (progress)
+            progress(count);
+        address += n;
+    }
+}
+
+int CZELSTM32BootLoader::stm32_go_command()
+{
+    if (const int result = SendCommandExpectAck(0x21); result != kOk)
+        return result;
+    stm32h_send_address(kFlashBase);
+    return ExpectAck();
+}
+
+int CZELSTM32BootLoader::SendCommandExpectAck(unsigned char command)
+{
+    m_lastCommand = command;
+    if (!m_port.IsOpen()) {
+        m_failure = Failure::PortNotOpen;
+        return kNotOpen;
+    }
+    m_failure = Failure::None;
+    stm32h_send_command(command);
+    if (m_failure != Failure::None)
+        return kProtocolFailed;
+    return ExpectAck();
+}
+
+int CZELSTM32BootLoader::ExpectAck()
+{
+    return ExpectAck(AnswerDeadline());
+}
+
+int CZELSTM32BootLoader::ExpectAck(const CZELDeadline& deadline)
+{
+    if (m_failure == Failure::WriteFailed)
+        return kProtocolFailed;
+    const int answer = ReadByte(deadline);
+    if (answer == kAck)
+        return kOk;
+    if (answer == kNack) {
+        m_failure = Failure::Nack;
+        m_lastByte = answer;
+    } else if (answer >= 0) {
+        m_failure = Failure::Unexpected;
+        m_lastByte = answer;
+    }
+    return kProtocolFailed;
+}
+
+int CZELSTM32BootLoader::ReadByte(const CZELDeadline& deadline)
+{
+    std::uint8_t byte = 0;
+    std::size_t received = 0;
+    switch (m_port.Read(&byte, 1, received, deadline)) {
+    case CZELSerialDevice::IoResult::Done:
+        m_lastByte = byte;
+        return byte;
+    case CZELSerialDevice::IoResult::TimedOut:
+    case CZELSerialDevice::IoResult::Woken:
+        m_failure = Failure::Timeout;
+        return -1;
+    case CZELSerialDevice::IoResult::Closed:
+        m_failure = Failure::PortNotOpen;
+        return -1;
+    case CZELSerialDevice::IoResult::Gone:
+    case CZELSerialDevice::IoResult::Failed:
+        m_failure = Failure::ReadFailed;
+        m_lastError = m_port.LastError();
+        return -1;
+    }
+    return -1;
+}
+
+bool CZELSTM32BootLoader::WriteBytes(const unsigned char* bytes, std::size_t count)
+{
+    std::size_t written = 0;
+    if (m_port.Write(bytes, count, written, AnswerDeadline()) == CZELSerialDevice::IoResult::Done)
+        return true;
+    if (m_failure != Failure::WriteFailed) {
+        m_failure = Failure::WriteFailed;
+        m_lastError = m_port.LastError();
+    }
+    return false;
+}
