@@ -2,6 +2,7 @@
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/serial/CZELPacketFramer.h"
+#include "support/ZELTestPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -10,39 +11,11 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ZELTest::Bytes;
+using ZELTest::CCPUPacket;
+using ZELTest::Join;
+using ZELTest::MCPUPacket;
 using Clock = CZELPacketFramer::Clock;
-
-// A CCPU-family packet with checksums filled in by the command set.
-Bytes CCPUPacket(std::uint8_t delimiter, std::uint16_t id, const Bytes& payload)
-{
-    Bytes packet{delimiter, static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
-        static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(payload.size() >> 8), 0, 0};
-    packet.insert(packet.end(), payload.begin(), payload.end());
-    if (!payload.empty())
-        packet.push_back(0);
-    CZELCommandSet commands;
-    EXPECT_EQ(commands.CalculateChecksums(packet.data(), packet.size()), ZEL_STATUS_SUCCESS);
-    return packet;
-}
-
-Bytes MCPUPacket(std::uint8_t delimiter, std::uint8_t id, const Bytes& payload)
-{
-    Bytes packet{delimiter, id, static_cast<std::uint8_t>(payload.size()), 0};
-    packet.insert(packet.end(), payload.begin(), payload.end());
-    packet.resize(packet.size() + (delimiter == 0x3E ? 1 : 2));
-    CZELCommandSet commands;
-    EXPECT_EQ(commands.CalculateChecksums(packet.data(), packet.size()), ZEL_STATUS_SUCCESS);
-    return packet;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 // A framer under one protocol that records what it hands on.
 struct Framing
