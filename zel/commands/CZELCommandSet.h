@@ -256,7 +256,7 @@ public:
     static std::size_t GetAnnouncedPacketLength(const std::uint8_t* packet, std::size_t available);
 
 protected:
-    struct ProtocolState
+    struct alignas(4) ProtocolState // one lock-free word
     {
         std::uint16_t protocol;
         std::uint8_t mcpuDelimiter;
