@@ -16,6 +16,8 @@ int main(int argc, char** argv)
         return app.exit(help);
     } catch (const CLI::CallForVersion& version) {
         return app.exit(version);
+    } catch (const CLI::RuntimeError& finished) {
+        return finished.get_exit_code(); // a command's own result
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         return 2; // wrong usage
