@@ -61,6 +61,13 @@ public:
         m_thread.join();
     }
     const std::string& Path() const { return m_path; }
+    // Runs f while the serving thread is between answers.
+    template <typename F>
+    auto Locked(F&& f)
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
     Bytes Received()
     {
         std::lock_guard lock(m_mutex);
@@ -102,6 +109,7 @@ class CZELSTM32BootLoaderTest : public ::testing::Test
 protected:
     void Start(CSimSTM32BootLoader::Settings settings = {})
     {
+        line.reset(); // a previous line must stop serving before its chip goes
         chip = std::make_unique<CSimSTM32BootLoader>(std::move(settings));
         line = std::make_unique<SimulatedLine>([this](const std::uint8_t* data, std::size_t n) { return chip->Receive(data, n); });
     }
@@ -119,6 +127,8 @@ protected:
             return answer;
         });
     }
+    // A copy of the chip's state, taken while the line does not serve.
+    CSimSTM32BootLoader Chip() { return line->Locked([this] { return *chip; }); }
     int Connect() { return client.stm32_init(line->Path().c_str(), CZELSTM32BootLoader::kBaudRate); }
 
     static CZELSTM32BootLoader::ReadFunction Reader(const Bytes& image)
@@ -165,9 +175,9 @@ TEST_F(CZELSTM32BootLoaderTest, FlashesAnImageEndToEnd)
     ASSERT_EQ(client.stm32_write_flash(Reader(image), [&](std::uint32_t n) { progress.push_back(n); }), 0);
     EXPECT_EQ(progress, (std::vector<std::uint32_t>{256, 512, 768, 1000}));
     ASSERT_EQ(client.stm32_go_command(), 0);
-    EXPECT_EQ(chip->ProgrammedImage(), image);
-    EXPECT_TRUE(chip->HasStarted());
-    EXPECT_EQ(chip->StartAddress(), 0x08000000u);
+    EXPECT_EQ(Chip().ProgrammedImage(), image);
+    EXPECT_TRUE(Chip().HasStarted());
+    EXPECT_EQ(Chip().StartAddress(), 0x08000000u);
 }
 
 TEST_F(CZELSTM32BootLoaderTest, WritesBlocksOfAtMost256BytesAtRisingAddresses)
@@ -186,7 +196,7 @@ TEST_F(CZELSTM32BootLoaderTest, WritesBlocksOfAtMost256BytesAtRisingAddresses)
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 8), (Bytes{0x31, 0xCE, 0x08, 0x00, 0x00, 0x00, 0x08, 0xFF}));
     const auto second = written.begin() + 265;
     EXPECT_EQ(Bytes(second, second + 8), (Bytes{0x31, 0xCE, 0x08, 0x00, 0x01, 0x00, 0x09, 0x2B}));
-    EXPECT_EQ(chip->ProgrammedImage(), image);
+    EXPECT_EQ(Chip().ProgrammedImage(), image);
 }
 
 TEST_F(CZELSTM32BootLoaderTest, GoSendsExactlyTheCommandAndTheFlashBase)
@@ -282,9 +292,9 @@ TEST_F(CZELSTM32BootLoaderTest, PlainEraseAndUnprotectOnAnOlderBootloader)
     Start(settings);
     ASSERT_EQ(Connect(), 0);
     ASSERT_EQ(client.stm32_write_unprotect(), 0) << client.DescribeLastFailure();
-    EXPECT_TRUE(chip->IsSynchronised()) << "synchronised again after the restart";
+    EXPECT_TRUE(Chip().IsSynchronised()) << "synchronised again after the restart";
     ASSERT_EQ(client.stm32_erase_flash(), 0);
-    EXPECT_EQ(chip->EraseCount(), 1);
+    EXPECT_EQ(Chip().EraseCount(), 1);
 }
 
 TEST_F(CZELSTM32BootLoaderTest, SilentBootloaderTimesOutInsteadOfHanging)
@@ -341,6 +351,6 @@ TEST_F(CZELSTM32BootLoaderTest, IndependentClientFlashesTheSimulatedChip)
     const auto result = ZELTest::RunProgram(std::string(tool) + " -m 8n1 -b 115200 -w " + folder.File("image.bin")
         + " -v -g 0x08000000 " + line->Path());
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(chip->ProgrammedImage(), image) << result.output;
-    EXPECT_TRUE(chip->HasStarted());
+    EXPECT_EQ(Chip().ProgrammedImage(), image) << result.output;
+    EXPECT_TRUE(Chip().HasStarted());
 }
