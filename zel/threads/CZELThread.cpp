@@ -57,8 +57,9 @@ long CZELThread::DestroyThread(bool wait)
     }
     std::lock_guard lock(m_lock);
     if (m_busy) {
-        m_stopEvent.Set();
+        // The flag first: a worker woken by the event then sees at once that it is to end.
         m_running = false;
+        m_stopEvent.Set();
     }
     return ZEL_STATUS_SUCCESS;
 }
@@ -72,8 +73,8 @@ void CZELThread::StopAndWait()
         std::lock_guard lock(m_lock);
         busy = m_busy;
         if (busy) {
-            m_stopEvent.Set();
             m_running = false;
+            m_stopEvent.Set();
             native = std::move(m_native);
         }
     }
