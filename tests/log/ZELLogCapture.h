@@ -58,13 +58,15 @@ public:
             [&](const std::string& line) { return line.find(text) != std::string::npos; }));
     }
 
-    // Waits until a line holding `text` has arrived; false after the time-out.
-    bool WaitForLine(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    // Waits until `count` lines holding `text` have arrived; false after the time-out.
+    bool WaitForLine(const std::string& text, std::size_t count = 1,
+        std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] {
-            return std::any_of(m_lines.begin(), m_lines.end(),
-                [&](const std::string& line) { return line.find(text) != std::string::npos; });
+            return static_cast<std::size_t>(std::count_if(m_lines.begin(), m_lines.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; }))
+                >= count;
         });
     }
 

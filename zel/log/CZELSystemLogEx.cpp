@@ -88,7 +88,9 @@ long CZELSystemLogEx::Initialize(IZELLogLineSink* control, std::string name, std
     GenerateFileNames();
 
     m_thread.SetThreadName("ZEL System Log");
-    const long status = m_thread.CreateThread(&OutputThreadMain, this);
+    // Waits until the thread has passed its running test: a Terminate right after the start must
+    // find it in its loop, where it writes what is pending, not before it, where it would just end.
+    const long status = m_thread.CreateThread(&OutputThreadMain, this, nullptr, 0, 0, true);
     if (status != ZEL_STATUS_SUCCESS) {
         AddOwnOutput(kTextNotStarted, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return status;
