@@ -81,6 +81,26 @@ void ExpectHeader(const Records& records)
     EXPECT_EQ(records[0], std::vector<std::string>(std::begin(kHeader), std::end(kHeader)));
 }
 
+// A sink that holds the output thread on its first line until the test lets it go, so that the
+// test can queue records behind it.
+class HoldingSink : public ZELTest::CapturingSink
+{
+public:
+    void AppendLine(const std::string& line) override
+    {
+        if (!m_held.exchange(true)) {
+            holding.Set();
+            release.Wait(std::chrono::milliseconds(-1));
+        }
+        CapturingSink::AppendLine(line);
+    }
+    CZELEvent holding;
+    CZELEvent release;
+
+private:
+    std::atomic<bool> m_held{false};
+};
+
 // A log of its own in a fresh current directory; the test starts it.
 class SystemLogTest : public ::testing::Test
 {
@@ -89,6 +109,8 @@ protected:
         : m_cwd(m_directory.Path())
     {
     }
+    // A test that failed while the output thread was held must not leave it waiting.
+    ~SystemLogTest() override { holdingSink.release.Set(); }
 
     long Start(const std::string& name = "Tarn Update", const std::string& version = "V 01.02.03")
     {
@@ -108,27 +130,8 @@ protected:
     ZELTest::TemporaryDirectory m_directory;
     ZELTest::ScopedCurrentDirectory m_cwd;
     ZELTest::CapturingSink sink;
-    CZELSystemLogEx log;
-};
-
-// A sink that holds the output thread on its first line until the test lets it go, so that the
-// test can queue records behind it.
-class HoldingSink : public ZELTest::CapturingSink
-{
-public:
-    void AppendLine(const std::string& line) override
-    {
-        if (!m_held.exchange(true)) {
-            holding.Set();
-            release.Wait(std::chrono::milliseconds(-1));
-        }
-        CapturingSink::AppendLine(line);
-    }
-    CZELEvent holding;
-    CZELEvent release;
-
-private:
-    std::atomic<bool> m_held{false};
+    HoldingSink holdingSink;
+    CZELSystemLogEx log; // last, so that it stops before the sinks go
 };
 
 } // namespace
@@ -315,7 +318,6 @@ TEST_F(SystemLogTest, WritesEveryAcceptedRecordFromManyThreadsInNumberOrder)
 
 TEST_F(SystemLogTest, RotatesAfterMoreThan65000AcceptedRecords)
 {
-    HoldingSink holdingSink;
     log.SetEnableOutput(true);
     ASSERT_EQ(log.Initialize(&holdingSink, "Rotation", "V 1"), ZEL_STATUS_SUCCESS);
     ASSERT_TRUE(holdingSink.holding.Wait(20s)); // held on the line of text 3
@@ -352,7 +354,6 @@ TEST_F(SystemLogTest, RotatesAfterMoreThan65000AcceptedRecords)
 
 TEST_F(SystemLogTest, RotatesAfterTheWriteBeyondTenMebibytes)
 {
-    HoldingSink holdingSink;
     log.SetEnableOutput(true);
     ASSERT_EQ(log.Initialize(&holdingSink, "Size", "V 2"), ZEL_STATUS_SUCCESS);
     ASSERT_TRUE(holdingSink.holding.Wait(20s));

@@ -63,10 +63,15 @@ public:
         std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         std::unique_lock lock(m_mutex);
+        std::size_t checked = 0;
+        std::size_t found = 0;
+        // Each wake-up looks only at the lines that are new since the last one.
         return m_changed.wait_for(lock, timeout, [&] {
-            return static_cast<std::size_t>(std::count_if(m_lines.begin(), m_lines.end(),
-                       [&](const std::string& line) { return line.find(text) != std::string::npos; }))
-                >= count;
+            for (; checked < m_lines.size(); ++checked) {
+                if (m_lines[checked].find(text) != std::string::npos)
+                    ++found;
+            }
+            return found >= count;
         });
     }
 
