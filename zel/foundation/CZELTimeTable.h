@@ -40,6 +40,9 @@ struct CZELTimeTable
     ms threadMonitorPeriod{500};
     ms threadHangThreshold{900000};
 
+    // Message queue
+    ms queuePopLockTimeout{100};    // a worker gives up on its queue's lock for this pass
+
     // Divides every time by `divisor` (at least 1 ms each).
     void ScaleForTests(int divisor);
 };

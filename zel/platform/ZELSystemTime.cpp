@@ -110,3 +110,18 @@ std::int64_t GetTickCountMs()
 }
 
 } // namespace ZELPlatform
+
+namespace ZELPlatform {
+
+std::int64_t GetPerformanceFrequency()
+{
+    return static_cast<std::int64_t>(steady_clock::period::den / steady_clock::period::num);
+}
+
+bool GetPerformanceCounter(std::int64_t& ticks)
+{
+    ticks = static_cast<std::int64_t>(steady_clock::now().time_since_epoch().count());
+    return true;
+}
+
+} // namespace ZELPlatform

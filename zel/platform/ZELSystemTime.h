@@ -41,3 +41,12 @@ bool UtcToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME& local);
 std::int64_t GetTickCountMs();
 
 } // namespace ZELPlatform
+
+namespace ZELPlatform {
+
+// High-resolution monotonic counter for stop watches: its rate in ticks per second (0 when the
+// machine has none) and its current value (false when it cannot be read).
+std::int64_t GetPerformanceFrequency();
+bool GetPerformanceCounter(std::int64_t& ticks);
+
+} // namespace ZELPlatform
