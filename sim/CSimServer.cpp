@@ -188,18 +188,21 @@ void CSimServer::WritePaced(const std::vector<std::uint8_t>& bytes)
         m_line.Write(bytes.data(), bytes.size(), written, CZELDeadline(ZELTimes().stm32AnswerTimeout));
         return;
     }
-    // Ten bits a byte (start, eight data, stop): the bytes leave in slices of about a millisecond.
+    // Ten bits a byte (start, eight data, stop): each slice of about a millisecond is handed over
+    // when its last byte would have finished on the wire.
     const auto start = Clock::now();
     const std::size_t slice = std::max<std::size_t>(1, baud / 10000);
     for (std::size_t sent = 0; sent < bytes.size();) {
         const std::size_t count = std::min(slice, bytes.size() - sent);
+        const auto due = start + std::chrono::microseconds((sent + count) * 10'000'000ull / baud);
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_changed.wait_until(lock, due, [this] { return m_stop || m_disconnectRequest.has_value(); }))
+                return;
+        }
         std::size_t written = 0;
         m_line.Write(bytes.data() + sent, count, written, CZELDeadline(ZELTimes().stm32AnswerTimeout));
         sent += count;
-        const auto due = start + std::chrono::microseconds(sent * 10'000'000ull / baud);
-        std::unique_lock lock(m_mutex);
-        if (m_changed.wait_until(lock, due, [this] { return m_stop || m_disconnectRequest.has_value(); }))
-            return;
     }
 }
 
