@@ -331,6 +331,23 @@ std::vector<std::uint8_t> CSimDevice::IdentityPayload(std::uint16_t type, std::i
     return payload;
 }
 
+std::vector<std::uint8_t> CSimDevice::HardwareInfoPayload() const
+{
+    Bytes payload;
+    Put16(payload, m_settings.hardwareType);
+    PutText(payload, m_settings.hardwareVersion);
+    PutText(payload, m_settings.serialNumber);
+    return payload;
+}
+
+std::vector<std::uint8_t> CSimDevice::ProductionInfoPayload() const
+{
+    Bytes payload;
+    PutText(payload, m_settings.productionDate);
+    PutText(payload, m_settings.productionUser);
+    return payload;
+}
+
 void CSimDevice::SendDeviceInfo()
 {
     Bytes payload{m_settings.protocolVersion};
@@ -348,25 +365,12 @@ void CSimDevice::SendDeviceInfo()
 
 bool CSimDevice::HandleMain(std::uint16_t id, const std::uint8_t* payload, std::size_t size)
 {
-    const auto hardwareInfo = [this] {
-        Bytes answer;
-        Put16(answer, m_settings.hardwareType);
-        PutText(answer, m_settings.hardwareVersion);
-        PutText(answer, m_settings.serialNumber);
-        return answer;
-    };
-    const auto productionInfo = [this] {
-        Bytes answer;
-        PutText(answer, m_settings.productionDate);
-        PutText(answer, m_settings.productionUser);
-        return answer;
-    };
     switch (id) {
     case kDeviceInfo: SendDeviceInfo(); return true;
     case kHardwareInfo:
-    case kECPUHardwareInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, hardwareInfo()); return true;
+    case kECPUHardwareInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, HardwareInfoPayload()); return true;
     case kProductionInfo:
-    case kECPUProductionInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, productionInfo()); return true;
+    case kECPUProductionInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, ProductionInfoPayload()); return true;
     case kKCPUInfo:
         SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, IdentityPayload(m_settings.hardwareType, {Version(Processor::KCPU)}));
         return true;
@@ -435,21 +439,8 @@ bool CSimDevice::HandleRadio(std::uint16_t id)
         SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, payload);
         return true;
     }
-    case kRCPUHardwareInfo: {
-        Bytes payload;
-        Put16(payload, m_settings.hardwareType);
-        PutText(payload, m_settings.hardwareVersion);
-        PutText(payload, m_settings.serialNumber);
-        SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, payload);
-        return true;
-    }
-    case kRCPUProductionInfo: {
-        Bytes payload;
-        PutText(payload, m_settings.productionDate);
-        PutText(payload, m_settings.productionUser);
-        SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, payload);
-        return true;
-    }
+    case kRCPUHardwareInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, HardwareInfoPayload()); return true;
+    case kRCPUProductionInfo: SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, ProductionInfoPayload()); return true;
     case kRCPUUpdate:
         SendCCPU(ZEL_DELIMITER_CCPU, kAck | id, {kStatusSuccess});
         EnterBootLoader(Processor::RCPU);
@@ -466,21 +457,8 @@ bool CSimDevice::HandleCCPU2(std::uint16_t id)
             IdentityPayload(m_settings.hardwareType,
                 {m_settings.hardwareVersion, m_settings.serialNumber, Version(Processor::CCPU)}));
         return true;
-    case kCCPU2HardwareInfo: {
-        Bytes payload;
-        Put16(payload, m_settings.hardwareType);
-        PutText(payload, m_settings.hardwareVersion);
-        PutText(payload, m_settings.serialNumber);
-        SendCCPU(ZEL_DELIMITER_CCPU2, kAck | id, payload);
-        return true;
-    }
-    case kCCPU2ProductionInfo: {
-        Bytes payload;
-        PutText(payload, m_settings.productionDate);
-        PutText(payload, m_settings.productionUser);
-        SendCCPU(ZEL_DELIMITER_CCPU2, kAck | id, payload);
-        return true;
-    }
+    case kCCPU2HardwareInfo: SendCCPU(ZEL_DELIMITER_CCPU2, kAck | id, HardwareInfoPayload()); return true;
+    case kCCPU2ProductionInfo: SendCCPU(ZEL_DELIMITER_CCPU2, kAck | id, ProductionInfoPayload()); return true;
     case kCCPU2Update:
         SendCCPU(ZEL_DELIMITER_CCPU2, kAck | id, {kStatusSuccess});
         EnterBootLoader(Processor::CCPU);

@@ -175,6 +175,8 @@ private:
     void Confirm(std::uint8_t id, std::optional<std::uint8_t> packetNumber = std::nullopt);
     void SendModuleError(std::uint8_t code, std::uint32_t data);
     void SendDeviceInfo();
+    std::vector<std::uint8_t> HardwareInfoPayload() const;
+    std::vector<std::uint8_t> ProductionInfoPayload() const;
     std::vector<std::uint8_t> IdentityPayload(std::uint16_t type, std::initializer_list<std::string> texts) const;
     std::string NewVersion(Processor processor, const std::vector<std::uint8_t>& image) const;
     CanDriver* FindCanDriver(std::uint8_t module);
