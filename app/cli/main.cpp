@@ -1,4 +1,5 @@
 #include "app/cli/FwCommand.h"
+#include "app/cli/SimCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", "Tarn Update 1.0.0");
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
+    RegisterSimCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

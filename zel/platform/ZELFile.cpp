@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace ZELPlatform {
 
@@ -139,6 +140,16 @@ std::FILE* CreateFileAnew(const std::string& path)
     if (file != nullptr)
         fd.Release();
     return file;
+}
+
+int CreateTemporaryDirectory(const std::string& prefix, std::string& path)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return errno;
+    path = pattern;
+    return 0;
 }
 
 } // namespace ZELPlatform

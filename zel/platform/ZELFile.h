@@ -23,4 +23,8 @@ int CreateDirectory(const std::string& path);
 // followed. nullptr (errno kept) on failure.
 std::FILE* CreateFileAnew(const std::string& path);
 
+// Creates a new, private folder under the system's temporary folder whose name starts with
+// `prefix`. Returns 0 and its path, or the errno.
+int CreateTemporaryDirectory(const std::string& prefix, std::string& path);
+
 } // namespace ZELPlatform

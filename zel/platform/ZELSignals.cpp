@@ -1,0 +1,68 @@
+#include "zel/platform/ZELSignals.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ZELPlatform {
+
+namespace {
+
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+} // namespace
+
+int BlockStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    return ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+StopReason WaitForStopRequest(bool watchInput)
+{
+    const sigset_t signals = StopSignals();
+    const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signalFd < 0)
+        return StopReason::Failed;
+    pollfd watched[2] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    StopReason reason = StopReason::Failed;
+    for (;;) {
+        const int ready = ::poll(watched, watchInput ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (watched[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            (void)!::read(signalFd, &info, sizeof info);
+            reason = StopReason::Signal;
+            break;
+        }
+        if (watchInput && watched[1].revents) {
+            char discard[256];
+            const ssize_t got = ::read(STDIN_FILENO, discard, sizeof discard);
+            if (got > 0)
+                continue;
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            reason = StopReason::InputClosed; // end of input, or an input that can no longer be read
+            break;
+        }
+    }
+    ::close(signalFd);
+    return reason;
+}
+
+} // namespace ZELPlatform
