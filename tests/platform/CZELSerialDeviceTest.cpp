@@ -96,10 +96,13 @@ TEST_F(CZELSerialDeviceTest, ReadEndsAtDeadlineOrWake)
     waker.join();
 }
 
-TEST_F(CZELSerialDeviceTest, EvenParityIsAcceptedOnAPseudoTerminal)
+// The second open finds the line already at 8E1, which the C library reports differently.
+TEST_F(CZELSerialDeviceTest, EvenParityIsAcceptedOnAPseudoTerminalAgainAndAgain)
 {
-    port.Close();
-    EXPECT_EQ(port.Open(peerPath, 115200, CZELSerialDevice::Parity::Even), 0);
+    for (int open = 0; open < 3; ++open) {
+        port.Close();
+        EXPECT_EQ(port.Open(peerPath, 115200, CZELSerialDevice::Parity::Even), 0) << "open " << open + 1;
+    }
 }
 
 TEST_F(CZELSerialDeviceTest, ReportsAVanishedDevice)

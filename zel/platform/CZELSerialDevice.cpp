@@ -63,6 +63,19 @@ bool CZELSerialDevice::IsSupportedBaudRate(unsigned int baud)
     return std::any_of(std::begin(kBaudRates), std::end(kBaudRates), [baud](const BaudRate& r) { return r.baud == baud; });
 }
 
+namespace {
+
+// True when `applied` carries every setting of `wanted` that is not about parity.
+bool TakenExceptParity(const termios& wanted, const termios& applied)
+{
+    constexpr tcflag_t kLine = CSIZE | CSTOPB | CREAD | CLOCAL | CRTSCTS;
+    constexpr tcflag_t kLocal = ICANON | ECHO | ISIG | IEXTEN;
+    return ::cfgetospeed(&applied) == ::cfgetospeed(&wanted) && ::cfgetispeed(&applied) == ::cfgetispeed(&wanted)
+        && (applied.c_cflag & kLine) == (wanted.c_cflag & kLine) && (applied.c_lflag & kLocal) == (wanted.c_lflag & kLocal);
+}
+
+} // namespace
+
 int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity parity)
 {
     Close();
@@ -102,9 +115,14 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     settings.c_cc[VTIME] = 0;
     if (::cfsetispeed(&settings, rate->speed) != 0 || ::cfsetospeed(&settings, rate->speed) != 0)
         return fail(errno);
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
-        return fail(errno);
-    // A pseudo-terminal accepts PARENB but clears it again; that is not a failure of the line.
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+        // A pseudo-terminal has no parity and drops PARENB; the C library may then report EINVAL
+        // although every setting that a pseudo-terminal has was taken. That line is usable.
+        const int error = errno;
+        termios applied{};
+        if (error != EINVAL || ::tcgetattr(fd, &applied) != 0 || !TakenExceptParity(settings, applied))
+            return fail(error);
+    }
 
     // DTR and RTS off: the device family reads them as reset and boot lines. A pseudo-terminal
     // has no modem lines and refuses the request, which is harmless.
