@@ -32,7 +32,7 @@ struct CZELTimeTable
     // STM32 bootloader and firmware blocks
     ms stm32AnswerTimeout{5000};    // one answer byte
     ms stm32EraseTimeout{120000};   // a whole erase
-    ms ecpuBlockResend{5000};
+    ms ecpuBlockResend{5000};       // a firmware block the device has not acknowledged
     int ecpuBlockMaxResends = 12;
 
     // Threads and supervision

@@ -59,6 +59,9 @@ std::string CZELSTM32BootLoader::DescribeLastFailure() const
         std::snprintf(text, sizeof text, "unexpected byte 0x%02X in the answer to command 0x%02X", m_lastByte & 0xFF,
             m_lastCommand);
         return text;
+    case Failure::BlockNotAcknowledged:
+        std::snprintf(text, sizeof text, "the device did not acknowledge the firmware block for 0x%08X", m_lastAddress);
+        return text;
     }
     return "unknown failure";
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "zel/log/CZELSystemLogEx.h"
+#include "zel/platform/CZELEvent.h"
 #include "zel/platform/CZELSerialDevice.h"
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -36,10 +40,30 @@ public:
         WriteFailed, // errno in LastError()
         Nack,        // the bootloader refused
         Unexpected,  // some other byte, in LastByte()
+        BlockNotAcknowledged, // the device never confirmed a firmware block
     };
 
+    // The plain image every transfer writes into the current directory and leaves there.
+    static constexpr const char* kTransferFileName = "temp.bin";
+
     CZELSTM32BootLoader() = default;
-    virtual ~CZELSTM32BootLoader() = default;
+    CZELSTM32BootLoader(const CZELSTM32BootLoader&) = delete;
+    CZELSTM32BootLoader& operator=(const CZELSTM32BootLoader&) = delete;
+    virtual ~CZELSTM32BootLoader();
+
+    // Flashes a processor whose bootloader listens on `portName`: decrypt, synchronise, check the
+    // bootloader version, read the chip id, erase, write, start. ZEL_STATUS_SUCCESS, the status of
+    // the decryption when the file is not a sound firmware file (the port is then never opened),
+    // or ZEL_STATUS_UNSPECIFIC_ERROR.
+    long TransmitFirmware(const std::string& portName, const std::string& filePath);
+    // Flashes a processor that the device programs on our behalf: every write block goes out as a
+    // send-firmware request over the device link, acknowledged through SetBlockAcknowledged.
+    long TransmitFirmwareECPU(const std::string& filePath);
+
+    // Told by the packet handler that the device acknowledged a firmware block; wakes the
+    // waiting transfer at once.
+    void SetBlockAcknowledged(bool acknowledged);
+    bool GetBlockAcknowledged() const { return m_blockAcknowledged; }
 
     Failure LastFailure() const { return m_failure; }
     int LastError() const { return m_lastError; }
@@ -63,6 +87,13 @@ protected:
     int stm32_write_flash(const ReadFunction& read, const ProgressFunction& progress);
     int stm32_go_command();
 
+    int stm32_write_flash_ECPU(const ReadFunction& read, const ProgressFunction& progress);
+    int stm32_go_command_ECPU();
+
+    // Hands a finished device request to the serial link, which fills in its sequence number and
+    // checksums; the link's status. Tests replace the link.
+    virtual long SendDeviceRequest(std::uint8_t* packet, std::uint32_t length);
+
     bool IsPortOpen() const { return m_port.IsOpen(); }
 
 private:
@@ -74,11 +105,29 @@ private:
     int ReadByte(const CZELDeadline& deadline);
     bool WriteBytes(const unsigned char* bytes, std::size_t count);
 
+    long AddOutput(const std::string& message, _ZELSystemLogExEventType type);
+    long AddText(long text, _ZELSystemLogExEventType type);
+    // The protocol failure behind a failure text, for whoever reads the log.
+    void AddFailureCause();
+    // Decrypts the firmware file into the transfer file, opens and measures it.
+    long PrepareTransferFile(const std::string& filePath);
+    void CloseTransferFile();
+    std::uint32_t ReadTransferFile(std::uint8_t* buffer, std::uint32_t count);
+    void ReportProgress(std::uint32_t transferred);
+    // Sends the request; false when the link refused it (it is sent again on the next round).
+    bool SendBlockRequest(const std::uint8_t* request, std::uint32_t length);
+
     CZELSerialDevice m_port;
+    std::FILE* m_transferFile = nullptr;
+    std::uint32_t m_transferSize = 0;
+    std::uint32_t m_progressThreshold = 1;
+    std::atomic<bool> m_blockAcknowledged{false};
+    CZELEvent m_blockAcknowledgedEvent;
     Failure m_failure = Failure::None;
     int m_lastError = 0;
     int m_lastByte = -1;
     unsigned char m_lastCommand = 0;
+    std::uint32_t m_lastAddress = 0;
 };
 
 CZELSTM32BootLoader& GetZELSTM32BootLoader();

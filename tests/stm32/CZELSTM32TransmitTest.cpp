@@ -1,0 +1,331 @@
+// Firmware transmissions from a firmware file: straight to the simulated bootloader over a
+// pseudo-terminal, and block by block through a device that acknowledges each block.
+
+#include "zel/stm32/CZELSTM32BootLoader.h"
+
+#include "log/ZELLogCapture.h"
+#include "sim/CSimSTM32BootLoader.h"
+#include "stm32/SimulatedLine.h"
+#include "support/ZELTestSupport.h"
+#include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/ZELStatus.h"
+#include "zel/queue/CZELMessage.h"
+#include "zel/queue/CZELMessageQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using Bytes = std::vector<std::uint8_t>;
+using ZELTest::SimulatedLine;
+
+namespace {
+
+Bytes Image(std::size_t size)
+{
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    return image;
+}
+
+// Packs `image` as a firmware file in the current directory.
+std::string WriteFirmware(const Bytes& image, const std::string& name = "fw.tarn")
+{
+    ZELTest::WriteFile("image.bin", std::string(image.begin(), image.end()));
+    _FILE_HEADER header {};
+    header.fileType = 1;
+    std::strcpy(header.version, "V 01.02.03");
+    EXPECT_EQ(GetZELFileHeader().CreateNewFile("image.bin", name, &header), ZEL_STATUS_SUCCESS);
+    return name;
+}
+
+// Takes the progress messages off the hub; without a worker they wait in the queue.
+class ProgressQueue : public CZELMessageQueue
+{
+public:
+    ProgressQueue() { GetZELMessageQueue().Register(this); }
+    ~ProgressQueue() override { GetZELMessageQueue().Unregister(this); }
+
+    std::vector<int> Take()
+    {
+        std::vector<int> values;
+        CZELMessage message;
+        while (PopMessage(message) == ZEL_STATUS_SUCCESS) {
+            if (message.GetMessageType() == ZEL_MESSAGE_TRANSFER_PROGRESS && message.GetBufferSize() == 1)
+                values.push_back(*static_cast<const std::uint8_t*>(message.GetBuffer()));
+        }
+        return values;
+    }
+};
+
+class DirectClient : public CZELSTM32BootLoader
+{
+public:
+    using CZELSTM32BootLoader::IsPortOpen;
+};
+
+// A bootloader on a line, a log that records every line and the progress on the hub.
+class TransmitFirmwareTest : public ::testing::Test
+{
+protected:
+    void Start(CSimSTM32BootLoader::Settings settings = {})
+    {
+        line.reset();
+        chip = std::make_unique<CSimSTM32BootLoader>(std::move(settings));
+        line = std::make_unique<SimulatedLine>(
+            [this](const std::uint8_t* data, std::size_t n) { return chip->Receive(data, n); });
+    }
+    CSimSTM32BootLoader Chip()
+    {
+        return line->Locked([this] { return *chip; });
+    }
+    void Configure(const std::function<void(CSimSTM32BootLoader::Settings&)>& change)
+    {
+        line->Locked([&] {
+            change(chip->Configuration());
+            return 0;
+        });
+    }
+    long Transmit(const std::string& file) { return client.TransmitFirmware(line->Path(), file); }
+    // Waits for the last line a transfer writes, so that later checks see every line before it.
+    bool WaitForLine(const std::string& text) { return log.sink.WaitForLine(text); }
+
+    ZELTest::ScopedSystemLog log;
+    ProgressQueue progress;
+    std::unique_ptr<CSimSTM32BootLoader> chip;
+    std::unique_ptr<SimulatedLine> line;
+    DirectClient client;
+};
+
+TEST_F(TransmitFirmwareTest, FlashesTheDecryptedImageAndReportsEachStep)
+{
+    Start();
+    const Bytes image = Image(1000);
+    ASSERT_EQ(Transmit(WriteFirmware(image)), ZEL_STATUS_SUCCESS);
+
+    EXPECT_EQ(Chip().ProgrammedImage(), image);
+    EXPECT_TRUE(Chip().HasStarted());
+    EXPECT_FALSE(client.IsPortOpen());
+    EXPECT_EQ(ZELTest::ReadFile("temp.bin"), std::string(image.begin(), image.end())) << "the plain image stays";
+    EXPECT_EQ(progress.Take(), (std::vector<int> { 25, 51, 76, 100 }));
+
+    ASSERT_TRUE(WaitForLine("The Go command has been sent."));
+    const char* const steps[]
+        = { "Preparing update file ...", "The update file has been prepared.", "Found bootloader version: 3.1",
+              "Detected chip ID: 0x0413", "The chip is going to be erased ...", "The chip has been erased.",
+              "The chip is going to be programmed ...", "The chip has been programmed.", "Sending Go command ..." };
+    const auto lines = log.sink.Lines();
+    auto at = lines.begin();
+    for (const char* step : steps) {
+        at = std::find_if(at, lines.end(), [&](const std::string& l) { return l.find(step) != std::string::npos; });
+        EXPECT_NE(at, lines.end()) << "missing or out of order: " << step;
+    }
+}
+
+// The bootloader version decides whether and how the chip is erased.
+TEST_F(TransmitFirmwareTest, BootloaderVersionSelectsTheErase)
+{
+    struct Case
+    {
+        std::uint8_t version;
+        long result;
+        const char* versionLine;
+        int extendedErases; // lines "The chip is going to be erased ..."
+        bool programmed;
+    };
+    const Case cases[] = {
+        { 0x20, ZEL_STATUS_UNSPECIFIC_ERROR, "Found bootloader version: 2.0", 0, false },
+        { 0x21, ZEL_STATUS_SUCCESS, "Found bootloader version: 2.1", 0, true },
+        { 0x31, ZEL_STATUS_SUCCESS, "Found bootloader version: 3.1", 1, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.versionLine);
+        CSimSTM32BootLoader::Settings settings;
+        settings.version = c.version;
+        Start(settings);
+        const char* last
+            = c.programmed ? "The Go command has been sent." : "The version of the bootloader is not supported.";
+        const std::size_t lastBefore = log.sink.CountContaining(last);
+        const std::size_t before = log.sink.Lines().size();
+        const Bytes image = Image(600);
+        EXPECT_EQ(Transmit(WriteFirmware(image)), c.result);
+        ASSERT_TRUE(log.sink.WaitForLine(last, lastBefore + 1)) << last;
+        const auto all = log.sink.Lines();
+        const std::vector<std::string> lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        const auto count = [&](const char* text) {
+            return std::count_if(
+                lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+        };
+        EXPECT_EQ(count(c.versionLine), 1);
+        EXPECT_EQ(count("The chip is going to be erased ..."), c.extendedErases);
+        EXPECT_EQ(count("The chip has been erased."), c.programmed ? 1 : 0);
+        EXPECT_EQ(Chip().EraseCount(), c.programmed ? 1 : 0);
+        EXPECT_EQ(Chip().ProgrammedImage(), c.programmed ? image : Bytes {});
+        EXPECT_FALSE(client.IsPortOpen());
+    }
+}
+
+// Every step's failure ends in its own text with the port closed, and the chip, still in its
+// bootloader, takes the next attempt, whose progress starts again at 1 percent.
+TEST_F(TransmitFirmwareTest, FailuresEndInTheirTextAndASecondAttemptSucceeds)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(CSimSTM32BootLoader::Settings&)> fault;
+        const char* text;
+    };
+    const Case cases[] = {
+        { "silent", [](auto& s) { s.silent = true; }, "Unable to connect to bootloader." },
+        { "Get refused", [](auto& s) { s.nackCommands = { 0x00 }; }, "Unable to get bootloader version." },
+        { "Get ID refused", [](auto& s) { s.nackCommands = { 0x02 }; }, "The chip ID could not be determined." },
+        { "Get ID with two bytes", [](auto& s) { s.getIdCount = 2; }, "The chip ID could not be determined." },
+        { "extended erase refused", [](auto& s) { s.nackCommands = { 0x44 }; }, "The chip could not be erased." },
+        { "erase refused",
+            [](auto& s) {
+                s.version = 0x22;
+                s.nackCommands = { 0x43 };
+            },
+            "The chip could not be erased." },
+        { "write refused", [](auto& s) { s.nackCommands = { 0x31 }; }, "The chip could not be programmed." },
+        { "Go refused", [](auto& s) { s.nackCommands = { 0x21 }; }, "The Go command could not be sent." },
+    };
+    const Bytes image = Image(1000);
+    const std::string file = WriteFirmware(image);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        Configure(c.fault);
+        const std::size_t failures = log.sink.CountContaining(c.text);
+        EXPECT_EQ(Transmit(file), ZEL_STATUS_UNSPECIFIC_ERROR);
+        EXPECT_FALSE(client.IsPortOpen());
+        EXPECT_TRUE(log.sink.WaitForLine(c.text, failures + 1));
+        progress.Take();
+
+        // The update switches the processor to its bootloader again, which keeps its flash.
+        line->Locked([this] {
+            chip->Configuration() = CSimSTM32BootLoader::Settings {};
+            chip->Reset();
+            return 0;
+        });
+        EXPECT_EQ(Transmit(file), ZEL_STATUS_SUCCESS) << client.DescribeLastFailure();
+        EXPECT_EQ(Chip().ProgrammedImage(), image);
+        EXPECT_EQ(progress.Take(), (std::vector<int> { 25, 51, 76, 100 }));
+    }
+}
+
+TEST_F(TransmitFirmwareTest, DamagedFileNeverOpensThePort)
+{
+    Start();
+    const std::string file = WriteFirmware(Image(500));
+    std::string bytes = ZELTest::ReadFile(file);
+    bytes[100] = static_cast<char>(bytes[100] ^ 0x01);
+    ZELTest::WriteFile(file, bytes);
+
+    EXPECT_EQ(Transmit(file), ZEL_STATUS_INVALID_CRC);
+    EXPECT_TRUE(WaitForLine("The update file could not be opened:  fw.tarn"));
+    EXPECT_TRUE(line->Received().empty());
+    EXPECT_FALSE(client.IsPortOpen());
+}
+
+// A device that forwards firmware blocks to a simulated expander: it checks each Write Memory
+// data frame, programs it and acknowledges it unless told to stay silent for a number of sends.
+class ThroughDeviceClient : public CZELSTM32BootLoader
+{
+public:
+    using CZELSTM32BootLoader::stm32_write_flash_ECPU;
+
+    std::vector<Bytes> sent;
+    int silentSends = 0;
+    Bytes flash = Bytes(64 * 1024, 0xFF);
+    std::size_t programmedSize = 0;
+    bool badFrame = false;
+
+protected:
+    long SendDeviceRequest(std::uint8_t* packet, std::uint32_t length) override
+    {
+        sent.emplace_back(packet, packet + length);
+        if (length < 14 || packet[0] != 0x42 || packet[1] != 0x15 || packet[2] != 0x00)
+            return ZEL_STATUS_SUCCESS;
+        const std::uint8_t* payload = packet + 7;
+        const std::uint32_t address = payload[0] | payload[1] << 8 | payload[2] << 16 | std::uint32_t(payload[3]) << 24;
+        const std::size_t frameLength = payload[4] | payload[5] << 8;
+        const std::uint8_t* frame = payload + 6;
+        std::uint8_t sum = 0;
+        for (std::size_t i = 0; i + 1 < frameLength; ++i)
+            sum ^= frame[i];
+        if (frameLength != std::size_t(frame[0]) + 3 || sum != frame[frameLength - 1] || address < 0x08000000) {
+            badFrame = true;
+            return ZEL_STATUS_SUCCESS;
+        }
+        const std::size_t offset = address - 0x08000000;
+        std::copy_n(frame + 1, frameLength - 2, flash.begin() + static_cast<std::ptrdiff_t>(offset));
+        programmedSize = std::max(programmedSize, offset + frameLength - 2);
+        if (silentSends > 0) {
+            --silentSends;
+            return ZEL_STATUS_SUCCESS;
+        }
+        SetBlockAcknowledged(true);
+        return ZEL_STATUS_SUCCESS;
+    }
+};
+
+class TransmitFirmwareECPUTest : public ::testing::Test
+{
+protected:
+    ZELTest::ScopedSystemLog log;
+    ProgressQueue progress;
+    ThroughDeviceClient client;
+};
+
+TEST_F(TransmitFirmwareECPUTest, SendsEveryBlockThroughTheDeviceAndStartsIt)
+{
+    const Bytes image = Image(700);
+    ASSERT_EQ(client.TransmitFirmwareECPU(WriteFirmware(image)), ZEL_STATUS_SUCCESS);
+    EXPECT_FALSE(client.badFrame);
+    EXPECT_EQ(
+        Bytes(client.flash.begin(), client.flash.begin() + static_cast<std::ptrdiff_t>(client.programmedSize)), image);
+    ASSERT_EQ(client.sent.size(), 4u) << "three blocks and the Go request";
+    EXPECT_EQ(client.sent.back(), (Bytes { 0x42, 0x16, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00 }));
+    EXPECT_TRUE(log.sink.WaitForLine("The Go command has been sent."));
+    EXPECT_EQ(log.sink.CountContaining("Found bootloader version"), 0u) << "the device talks to the bootloader";
+}
+
+// Counted bytes include each block's length and checksum bytes: 100 bytes make 102 percent.
+TEST_F(TransmitFirmwareECPUTest, CountsTheFrameBytesInItsProgress)
+{
+    ASSERT_EQ(client.TransmitFirmwareECPU(WriteFirmware(Image(100))), ZEL_STATUS_SUCCESS);
+    EXPECT_EQ(progress.Take(), (std::vector<int> { 102 }));
+}
+
+TEST_F(TransmitFirmwareECPUTest, RepeatsAnUnacknowledgedBlockUntilTheDeviceAnswers)
+{
+    client.silentSends = 2;
+    const Bytes image = Image(300);
+    ASSERT_EQ(client.TransmitFirmwareECPU(WriteFirmware(image)), ZEL_STATUS_SUCCESS);
+    ASSERT_EQ(client.sent.size(), 5u) << "the first block three times, the second, Go";
+    EXPECT_EQ(client.sent[0], client.sent[1]);
+    EXPECT_EQ(client.sent[1], client.sent[2]);
+    EXPECT_NE(client.sent[2], client.sent[3]);
+    EXPECT_EQ(Bytes(client.flash.begin(), client.flash.begin() + 300), image);
+}
+
+// A device that never acknowledges ends the transfer after the last repetition, and the next
+// transfer reports its progress from the start again.
+TEST_F(TransmitFirmwareECPUTest, GivesUpAfterTheLastRepetition)
+{
+    client.silentSends = 1000;
+    const std::string file = WriteFirmware(Image(100));
+    EXPECT_EQ(client.TransmitFirmwareECPU(file), ZEL_STATUS_UNSPECIFIC_ERROR);
+    EXPECT_EQ(client.sent.size(), 1u + static_cast<std::size_t>(ZELTimes().ecpuBlockMaxResends))
+        << "no Go after a failure";
+    EXPECT_TRUE(log.sink.WaitForLine("The chip could not be programmed."));
+    EXPECT_TRUE(progress.Take().empty());
+
+    client.silentSends = 0;
+    EXPECT_EQ(client.TransmitFirmwareECPU(file), ZEL_STATUS_SUCCESS);
+    EXPECT_EQ(progress.Take(), (std::vector<int> { 102 }));
+}
+
+} // namespace
