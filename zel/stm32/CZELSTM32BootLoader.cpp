@@ -118,8 +118,7 @@ int CZELSTM32BootLoader::stm32h_send_command(unsigned char command)
 {
     m_lastCommand = command;
     const unsigned char bytes[2] = {command, static_cast<unsigned char>(~command)};
-    WriteBytes(&bytes[0], 1);
-    WriteBytes(&bytes[1], 1);
+    WriteBytes(bytes, sizeof bytes);
     return kOk;
 }
 
@@ -130,9 +129,17 @@ int CZELSTM32BootLoader::stm32h_read_byte()
 
 int CZELSTM32BootLoader::stm32h_send_packet_with_checksum(const unsigned char* bytes, std::uint32_t count)
 {
-    WriteBytes(bytes, count);
-    const unsigned char checksum = Xor(bytes, count);
-    WriteBytes(&checksum, 1);
+    // One write for the bytes and their checksum: the bootloader sees them back to back.
+    unsigned char frame[kMaxBlock + 2];
+    if (count > kMaxBlock + 1) {
+        WriteBytes(bytes, count);
+        const unsigned char checksum = Xor(bytes, count);
+        WriteBytes(&checksum, 1);
+        return kOk;
+    }
+    std::memcpy(frame, bytes, count);
+    frame[count] = Xor(bytes, count);
+    WriteBytes(frame, count + 1);
     return kOk;
 }
 

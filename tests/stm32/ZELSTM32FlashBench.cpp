@@ -1,0 +1,146 @@
+// Flashes a 256 KiB image through the simulated bootloader on a line paced at 115200 baud 8E1,
+// with our client and, when installed, with stm32flash, and prints the rates against the wire
+// limit and against the protocol's own ceiling.
+//
+//   zel_stm32_flash_bench [image KiB]
+
+#include "zel/stm32/CZELSTM32BootLoader.h"
+
+#include "sim/CSimSTM32BootLoader.h"
+#include "stm32/SimulatedLine.h"
+#include "support/ZELTestSupport.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr double kBaud = 115200;
+constexpr double kBitsPerByte = 11; // start, 8 data, parity, stop
+constexpr double kWireBytesPerSecond = kBaud / kBitsPerByte;
+// Bytes on the wire per 256-byte Write Memory block: command and complement, address and XOR,
+// length byte, data, XOR out; three ACKs back.
+constexpr double kBlockWireBytes = 2 + 5 + 1 + 256 + 1 + 3;
+constexpr double kCeilingBytesPerSecond = kWireBytesPerSecond * 256 / kBlockWireBytes;
+
+// Holds each answer back until the bytes that caused it, and the answer itself, would have
+// crossed a real line at the baud rate.
+class PacedChip
+{
+public:
+    explicit PacedChip(CSimSTM32BootLoader::Settings settings)
+        : m_chip(std::move(settings))
+    {
+    }
+
+    Bytes Receive(const std::uint8_t* data, std::size_t size)
+    {
+        const auto now = Clock::now();
+        m_received = std::max(m_received, now) + ByteTime(size);
+        Bytes answer = m_chip.Receive(data, size);
+        const auto sent = m_received + ByteTime(answer.size());
+        std::this_thread::sleep_until(sent);
+        return answer;
+    }
+    const CSimSTM32BootLoader& Chip() const { return m_chip; }
+
+private:
+    static Clock::duration ByteTime(std::size_t count)
+    {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(count) / kWireBytesPerSecond));
+    }
+
+    CSimSTM32BootLoader m_chip;
+    Clock::time_point m_received {};
+};
+
+class Client : public CZELSTM32BootLoader
+{
+public:
+    bool Flash(const std::string& port, const Bytes& image)
+    {
+        if (stm32_init(port.c_str(), kBaudRate) != 0 || stm32_extended_erase_flash() != 0)
+            return false;
+        std::size_t offset = 0;
+        const auto read = [&](std::uint8_t* buffer, std::uint32_t count) {
+            const std::size_t n = std::min<std::size_t>(count, image.size() - offset);
+            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer);
+            offset += n;
+            return static_cast<std::uint32_t>(n);
+        };
+        const bool written = stm32_write_flash(read, nullptr) == 0 && stm32_go_command() == 0;
+        stm32_close();
+        return written;
+    }
+};
+
+void Report(const char* who, std::size_t size, double seconds, bool flashed)
+{
+    const double rate = static_cast<double>(size) / seconds;
+    std::printf("%-12s %s  %7zu bytes in %6.2f s  %8.1f B/s  %5.1f %% of the wire (%.0f B/s)  %5.1f %% of the "
+                "protocol ceiling (%.0f B/s)\n",
+        who, flashed ? "ok    " : "FAILED", size, seconds, rate, 100 * rate / kWireBytesPerSecond, kWireBytesPerSecond,
+        100 * rate / kCeilingBytesPerSecond, kCeilingBytesPerSecond);
+}
+
+// Runs `flash` against a fresh paced chip; the seconds it took, or a negative value on failure.
+template <typename Flash> double Measure(const Bytes& image, CSimSTM32BootLoader::Settings settings, Flash flash)
+{
+    PacedChip chip(std::move(settings));
+    ZELTest::SimulatedLine line([&](const std::uint8_t* data, std::size_t n) { return chip.Receive(data, n); });
+    const auto start = Clock::now();
+    const bool flashed = flash(line.Path());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool same = line.Locked([&] { return chip.Chip().ProgrammedImage() == image; });
+    return flashed && same ? seconds : -seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    Bytes image(kib * 1024);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    // A high-density part that stm32flash knows: 512 KiB in pages of 2 KiB.
+    CSimSTM32BootLoader::Settings settings;
+    settings.chipId = 0x0414;
+    settings.flashSize = 512 * 1024;
+    settings.pageSize = 2048;
+    if (image.size() > settings.flashSize) {
+        std::printf("at most 512 KiB\n");
+        return 2;
+    }
+
+    std::printf("Flashing %zu KiB at 115200 baud 8E1 (paced simulated line)\n", kib);
+    const double ours = Measure(image, settings, [&](const std::string& port) { return Client().Flash(port, image); });
+    Report("tarn", image.size(), std::abs(ours), ours > 0);
+
+    const char* tool = "/usr/bin/stm32flash";
+    if (!std::filesystem::exists(tool)) {
+        std::printf("stm32flash      not installed; no comparison\n");
+        return ours > 0 ? 0 : 1;
+    }
+    ZELTest::TemporaryDirectory folder;
+    ZELTest::WriteFile(folder.File("image.bin"), std::string(image.begin(), image.end()));
+    // A pseudo-terminal has no parity, which stm32flash checks for, so it runs at 8N1 on the same
+    // paced line. Erases take no time in the simulation: the comparison is one of the write loops.
+    const double theirs = Measure(image, settings, [&](const std::string& port) {
+        const auto result = ZELTest::RunProgram(std::string(tool) + " -m 8n1 -b 115200 -w " + folder.File("image.bin")
+            + " -g 0x08000000 " + port + " 2>&1");
+        return result.exitCode == 0;
+    });
+    Report("stm32flash", image.size(), std::abs(theirs), theirs > 0);
+    if (ours > 0 && theirs > 0)
+        std::printf("tarn takes %.1f %% of stm32flash's time\n", 100 * ours / theirs);
+    return ours > 0 ? 0 : 1;
+}
