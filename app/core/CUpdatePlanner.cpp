@@ -100,7 +100,9 @@ void CUpdatePlanner::PlanProcessors(DeviceInformation& device, UpdatePlan& plan)
         Check(plan, UPDATE_TARGET_LCPU, ZELHeaderText(device.lcpuVersion), SLOT_LCPU, "LCPU");
     }
     const bool oksOverride = type == 0 && m_settings.oksWorkaround;
-    if ((type & 0xF000) == 0x3000 || oksOverride) {
+    // An Ombra box that answered is planned like the radio modem it stands in for: its own hardware
+    // type (an ECPU type) would otherwise leave it out of every plan.
+    if ((type & 0xF000) == 0x3000 || oksOverride || device.ombraPresent != 0) {
         if (oksOverride)
             AddOutput("OKS hardware type override", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
         // The check always uses the RCPU's version; an Ombra box is named with its own.

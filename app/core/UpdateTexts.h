@@ -1,14 +1,51 @@
 #pragma once
 
 // Ids of the update program's own texts (German and English).
+inline constexpr unsigned long APP_TEXT_THREAD_STARTED = 0x10000001;
+inline constexpr unsigned long APP_TEXT_THREAD_FINISHED = 0x10000002;
+inline constexpr unsigned long APP_TEXT_STATE_READY = 0x12000101;
+inline constexpr unsigned long APP_TEXT_STATE_CCPU = 0x12000102;
+inline constexpr unsigned long APP_TEXT_STATE_KCPU = 0x12000103;
+inline constexpr unsigned long APP_TEXT_STATE_LCPU = 0x12000104;
+inline constexpr unsigned long APP_TEXT_STATE_MCPU = 0x12000105;
+inline constexpr unsigned long APP_TEXT_STATE_ECPU = 0x12000106;
+inline constexpr unsigned long APP_TEXT_STATE_RCPU = 0x12000107;
+inline constexpr unsigned long APP_TEXT_STATE_VELTRIX = 0x12000108;
+inline constexpr unsigned long APP_TEXT_STATE_FAILED = 0x12000109;
+inline constexpr unsigned long APP_TEXT_STATE_SUCCEEDED = 0x12000110;
+inline constexpr unsigned long APP_TEXT_STATE_CAN_DRIVER = 0x12000111;
+inline constexpr unsigned long APP_TEXT_STATE_PREPARING = 0x12000112;
+inline constexpr unsigned long APP_TEXT_PORT_NOT_ACCESSIBLE = 0x13000001;
 inline constexpr unsigned long APP_TEXT_DEVICE_UNKNOWN = 0x13000002;
 inline constexpr unsigned long APP_TEXT_UPDATES_POSSIBLE = 0x13000003;
 inline constexpr unsigned long APP_TEXT_NEWEST_INSTALLED = 0x13000004;
 inline constexpr unsigned long APP_TEXT_INSTALL_NOW = 0x13000005;
+inline constexpr unsigned long APP_TEXT_UPDATE_FAILED_BECAUSE = 0x13000006;
+inline constexpr unsigned long APP_TEXT_UPDATE_COMPLETED = 0x13000007;
+inline constexpr unsigned long APP_TEXT_GOING_TO_INSTALL = 0x13000008;
+inline constexpr unsigned long APP_TEXT_FILE = 0x13000009;
+inline constexpr unsigned long APP_TEXT_LCPU_NOT_STARTED = 0x13000010;
+inline constexpr unsigned long APP_TEXT_MCPU_NOT_STARTED = 0x13000011;
+inline constexpr unsigned long APP_TEXT_KCPU_NOT_STARTED = 0x13000012;
+inline constexpr unsigned long APP_TEXT_CCPU_NOT_STARTED = 0x13000013;
 inline constexpr unsigned long APP_TEXT_FILE_NOT_READ = 0x13000014;
 inline constexpr unsigned long APP_TEXT_DETECTED_ERROR = 0x13000015;
 inline constexpr unsigned long APP_TEXT_HEADER_NOT_SUPPORTED = 0x13000016;
 inline constexpr unsigned long APP_TEXT_FILE_FOUND = 0x13000017;
+inline constexpr unsigned long APP_TEXT_ECPU_NOT_STARTED = 0x13000018;
+inline constexpr unsigned long APP_TEXT_RCPU_NOT_STARTED = 0x13000019;
+inline constexpr unsigned long APP_TEXT_VELTRIX_NOT_STARTED = 0x13000020;
+inline constexpr unsigned long APP_TEXT_CAN_DRIVER_UNKNOWN = 0x13000021;
+inline constexpr unsigned long APP_TEXT_NO_CAN_DRIVER = 0x13000022;
+inline constexpr unsigned long APP_TEXT_CAN_DRIVER_NOT_STARTED = 0x13000023;
+inline constexpr unsigned long APP_TEXT_FS_CAN_ATTACHED = 0x13000024;
+inline constexpr unsigned long APP_TEXT_LBUS_ATTACHED = 0x13000025;
+inline constexpr unsigned long APP_TEXT_EMERGENCY_PRESSED = 0x13000026;
+inline constexpr unsigned long APP_TEXT_EMERGENCY_UNKNOWN = 0x13000027;
+inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
+inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
+inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;
+inline constexpr unsigned long APP_TEXT_CAPTION_SUCCEEDED = 0x14000004;
 
 // The text in the library's current language, asked at every call; "???" for language 2 and for
 // an id without text.

@@ -1,0 +1,1056 @@
+#include "app/core/CUpdaterDlg.h"
+
+#include "app/core/UpdateTexts.h"
+#include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/CZELIniManager.h"
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/CZELMain.h"
+#include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELMessageBox.h"
+#include "zel/foundation/ZELStatus.h"
+#include "zel/serial/ZELProtocol.h"
+#include "zel/stm32/CZELSTM32BootLoader.h"
+#include "zel/threads/CZELThreadMonitor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Builder = std::function<std::uint16_t(CZELCommandSet&, std::uint8_t*)>;
+
+bool IsQtr(std::uint16_t type) { return type == 0x1000 || type == 0x1001; }
+bool IsVhx(std::uint16_t type) { return type == 0x2000 || type == 0x2001; }
+bool IsRadio(std::uint16_t type) { return type >= 0x3001 && type <= 0x3003; }
+
+// V 02.09.28: a CCPU up to this version knows no prepare-firmware-update request.
+constexpr long kLastCCPUWithoutPrepare = 133404;
+constexpr std::uint8_t kMCPUModeModule = 4;
+constexpr std::uint16_t kHardwareTypeVHX360 = 0x2001;
+
+const char* const kApplicationName = "Tarn Update";
+const char* const kApplicationVersion = "V 04.04 (2021-04-16)";
+const char* const kSettingsSection = "TarnUpdate";
+
+template <std::size_t N> void CopyText(char (&destination)[N], const char* source)
+{
+    std::memset(destination, 0, N);
+    std::memcpy(destination, source, ::strnlen(source, N - 1));
+}
+
+// A parser's result that leaves usable fields: success, or a text cut to its field.
+bool Parsed(long result) { return result == ZEL_STATUS_SUCCESS || result == ZEL_STATUS_BUFFER_TOO_SMALL; }
+
+// A number of the settings file as the C library reads it; values above 2^31 (filters) keep their bits.
+long long SettingNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+} // namespace
+
+CUpdaterDlg::CUpdaterDlg(IUpdateView& view, IUpdateLink& link, CZELCommandSet& commands, std::string firmwareFolder,
+    AppLogSink log)
+    : m_view(view)
+    , m_link(link)
+    , m_commands(commands)
+    , m_log(std::move(log))
+    , m_catalogue(std::move(firmwareFolder), m_log)
+{
+    m_queue.SetDialog(this);
+}
+
+CUpdaterDlg::~CUpdaterDlg()
+{
+    m_updateThread.DestroyThread(true);
+    m_queue.SetDialog(nullptr);
+    m_queue.Terminate();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Program life
+
+long CUpdaterDlg::LoadSettings()
+{
+    CZELLanguage& language = GetZELLanguage();
+    CZELSystemLogEx& log = GetZELSystemLogEx();
+    language.SetLanguage(ZEL_LANGUAGE_ENGLISH);
+    log.SetFileFilter(0xFFFFFFFFu);
+    log.SetOutputFilter(0xFFFFFFFFu);
+    m_link.SetSerialPortSettings("COM1", 7);
+    m_link.SetProtocol(m_protocol.load());
+
+    CZELIniManager& ini = GetZELIniManager();
+    auto read = [&ini](const char* key, std::string& value) {
+        return ini.GetEntry(kSettingsSection, key, &value, "") == ZEL_STATUS_SUCCESS;
+    };
+    std::string value;
+    if (read("Language", value))
+        language.SetLanguage(static_cast<long>(SettingNumber(value)));
+    if (read("FileFilter", value))
+        log.SetFileFilter(static_cast<std::uint32_t>(SettingNumber(value)));
+    if (read("OutputFilter", value))
+        log.SetOutputFilter(static_cast<std::uint32_t>(SettingNumber(value)));
+    if (read("COMPort", value))
+        m_link.SetSerialPortSettings(value, m_link.GetBaudRateAsID());
+    if (read("BaudRate", value))
+        m_link.SetSerialPortSettings(m_link.GetCOMPort(), static_cast<long>(SettingNumber(value)));
+    if (read("COMProtocol", value))
+        m_link.SetProtocol(static_cast<std::uint16_t>(SettingNumber(value)));
+    UpdaterSettings settings = GetSettings();
+    if (read("AllowDowngrade", value))
+        settings.allowDowngrade = SettingNumber(value) != 0;
+    if (read("AllowDowngradeMCPU", value))
+        settings.allowDowngradeMCPU = SettingNumber(value) != 0;
+    if (read("OKSWorkaround", value))
+        settings.oksWorkaround = SettingNumber(value) != 0;
+    if (read("MCPUMode", value))
+        settings.mcpuMode = SettingNumber(value) != 0;
+    // The port refuses an unknown protocol; the program follows what the port took.
+    settings.protocol = m_link.GetProtocol();
+    SetSettings(settings);
+    m_view.SetCOMPortText(m_link.GetCOMPort());
+    return ZEL_STATUS_SUCCESS;
+}
+
+long CUpdaterDlg::SaveSettings()
+{
+    CZELIniManager& ini = GetZELIniManager();
+    ini.SetEntry(kSettingsSection, "Language", std::to_string(GetZELLanguage().GetLanguage()), "");
+    ini.SetEntry(kSettingsSection, "COMPort", m_link.GetCOMPort(), "");
+    return ZEL_STATUS_SUCCESS;
+}
+
+long CUpdaterDlg::StartModules()
+{
+    GetZELMain().SetApplicationInformation(kApplicationName, kApplicationVersion);
+    GetZELSystemLogEx().SetEnableOutput(true);
+    GetZELSystemLogEx().Initialize(nullptr, kApplicationName, kApplicationVersion);
+    // The crash handling and the plug-in manager join here once their modules exist.
+    GetZELThreadMonitor().Initialize();
+    GetZELMessageQueue().Initialize(false);
+    StartMessageQueue();
+    m_modulesStarted = true;
+    return ZEL_STATUS_SUCCESS;
+}
+
+long CUpdaterDlg::ShutdownModules()
+{
+    if (!m_modulesStarted)
+        return ZEL_STATUS_SUCCESS;
+    GetZELSystemLogEx().SetEnableOutput(false);
+    EndTrafficDumpPlugin();
+    StopMessageQueue();
+    m_link.TerminateReceivingThread();
+    GetZELMessageQueue().Terminate();
+    GetZELThreadMonitor().Terminate();
+    GetZELSystemLogEx().Terminate();
+    m_modulesStarted = false;
+    return ZEL_STATUS_SUCCESS;
+}
+
+long CUpdaterDlg::StartMessageQueue()
+{
+    return m_queue.InitializeQueue();
+}
+
+long CUpdaterDlg::StopMessageQueue()
+{
+    return m_queue.Terminate();
+}
+
+// The traffic dump plug-in is loaded here once the plug-in manager exists; until then the update
+// runs without it.
+void CUpdaterDlg::LoadTrafficDumpPlugin() {}
+void CUpdaterDlg::EndTrafficDumpPlugin() {}
+
+// ---------------------------------------------------------------------------------------------
+// State
+
+UpdaterSettings CUpdaterDlg::GetSettings() const
+{
+    std::lock_guard lock(m_lock);
+    UpdaterSettings settings = m_settings;
+    settings.protocol = m_protocol.load();
+    return settings;
+}
+
+void CUpdaterDlg::SetSettings(const UpdaterSettings& settings)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_settings = settings;
+    }
+    SetProtocol(settings.protocol);
+}
+
+void CUpdaterDlg::SetProtocol(std::uint16_t protocol)
+{
+    m_link.SetProtocol(protocol);
+    m_commands.SetProtocol(protocol);
+    m_protocol.store(protocol);
+}
+
+DeviceInformation CUpdaterDlg::GetDeviceInformation() const
+{
+    std::lock_guard lock(m_lock);
+    return m_device;
+}
+
+std::string CUpdaterDlg::GetErrorList() const
+{
+    std::lock_guard lock(m_lock);
+    return m_errorList;
+}
+
+unsigned long CUpdaterDlg::GetStateTextId(long state)
+{
+    switch (state) {
+    case UPDATER_STATE_READY: return APP_TEXT_STATE_READY;
+    case UPDATER_STATE_PREPARING: return APP_TEXT_STATE_PREPARING;
+    case UPDATER_STATE_CCPU: return APP_TEXT_STATE_CCPU;
+    case UPDATER_STATE_KCPU: return APP_TEXT_STATE_KCPU;
+    case UPDATER_STATE_LCPU: return APP_TEXT_STATE_LCPU;
+    case UPDATER_STATE_MCPU: return APP_TEXT_STATE_MCPU;
+    case UPDATER_STATE_CAN_DRIVER: return APP_TEXT_STATE_CAN_DRIVER;
+    case UPDATER_STATE_ECPU: return APP_TEXT_STATE_ECPU;
+    case UPDATER_STATE_RCPU: return APP_TEXT_STATE_RCPU;
+    case UPDATER_STATE_VELTRIX: return APP_TEXT_STATE_VELTRIX;
+    case UPDATER_STATE_FAILED: return APP_TEXT_STATE_FAILED;
+    case UPDATER_STATE_SUCCEEDED: return APP_TEXT_STATE_SUCCEEDED;
+    default: return 0; // "???"
+    }
+}
+
+long CUpdaterDlg::SetApplicationState(long state)
+{
+    const long old = m_state.exchange(state);
+    char line[64];
+    std::snprintf(line, sizeof line, "SetApplicationState(); %li -> %li", old, state);
+    AddOutput(line, ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
+    m_view.SetStatusText(GetUpdateText(GetStateTextId(state)));
+    return ZEL_STATUS_SUCCESS;
+}
+
+void CUpdaterDlg::SetProgress(int percent)
+{
+    m_view.SetProgress(std::clamp(percent, 0, 100));
+}
+
+void CUpdaterDlg::OnStatusTimer()
+{
+    const bool idle = !IsUpdateThreadRunning();
+    m_view.EnableStartButton(idle);
+    m_view.EnablePortField(idle);
+}
+
+void CUpdaterDlg::AddOutput(const std::string& message, _ZELSystemLogExEventType type)
+{
+    if (m_log)
+        m_log(message, type);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Answers (message queue thread)
+
+void CUpdaterDlg::Notify()
+{
+    m_changed.notify_all();
+}
+
+void CUpdaterDlg::Reject()
+{
+    m_rejectedAnswers.fetch_add(1);
+}
+
+void CUpdaterDlg::AdvanceRequestStep(long from, long to)
+{
+    {
+        std::lock_guard lock(m_lock);
+        long expected = from;
+        m_requestStep.compare_exchange_strong(expected, to);
+    }
+    Notify();
+}
+
+void CUpdaterDlg::AdvanceFlashStep(long from, long to)
+{
+    {
+        std::lock_guard lock(m_lock);
+        long expected = from;
+        m_flashStep.compare_exchange_strong(expected, to);
+    }
+    Notify();
+}
+
+void CUpdaterDlg::SetReady(ReadyFlag flag)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_ready[flag].store(1);
+    }
+    Notify();
+}
+
+long CUpdaterDlg::ProcessMainProtocolPacket(const std::uint8_t* packet, std::size_t length)
+{
+    // The framer delivers whole packets; a record shorter than its header announces is refused here
+    // so that no parser reads past it.
+    const std::size_t announced = CZELCommandSet::GetAnnouncedPacketLength(packet, length);
+    if (length < 7 || announced == 0 || announced > length) {
+        Reject();
+        return ZEL_STATUS_SUCCESS;
+    }
+    const std::uint8_t address = packet[0];
+    const auto id = static_cast<std::uint16_t>(packet[1] | (packet[2] << 8));
+    // The status byte of an acknowledgement that carries one; a packet without it reads as failed.
+    const std::uint8_t status = length > 7 && announced > 7 ? packet[7] : 0xFF;
+    const std::uint16_t protocol = m_protocol.load();
+    // Under the accessory protocols the box's own answer completes the identification wait.
+    const bool accessoryProtocol = protocol == ZEL_PROTOCOL_VELTRIX || protocol == ZEL_PROTOCOL_OMBRA;
+
+    switch (id) {
+    case 0x4001: {
+        std::uint8_t answerStatus = 0;
+        std::uint16_t type = 0;
+        if (address == ZEL_DELIMITER_VELTRIX || address == ZEL_DELIMITER_OMBRA) {
+            char version[32] = {};
+            const long result = address == ZEL_DELIMITER_VELTRIX
+                ? m_commands.ProcessAckGetVeltrixDeviceInfo(packet, &answerStatus, &type, version, sizeof version)
+                : m_commands.ProcessAckGetOmbraDeviceInfo(packet, &answerStatus, &type, version, sizeof version);
+            if (!Parsed(result)) {
+                Reject();
+                break;
+            }
+            {
+                std::lock_guard lock(m_lock);
+                m_device.answerStatus = answerStatus;
+                m_device.hardwareType = type;
+                if (address == ZEL_DELIMITER_VELTRIX) {
+                    CopyText(m_device.veltrixVersion, version);
+                } else {
+                    CopyText(m_device.ombraVersion, version);
+                    m_device.ombraPresent = 1;
+                }
+            }
+            if (accessoryProtocol)
+                AdvanceRequestStep(1, 2);
+            else
+                Notify();
+            break;
+        }
+        char hardwareVersion[32] = {}, serialNumber[32] = {}, mcpu[32] = {}, ecpu[32] = {}, ccpu[32] = {},
+             kcpu[32] = {}, lcpu[32] = {}, rcpu[32] = {}, wcpu[32] = {};
+        const long result = m_commands.ProcessAckGetDeviceInfo(packet, &answerStatus, &type, hardwareVersion,
+            serialNumber, mcpu, ecpu, ccpu, kcpu, lcpu, rcpu, wcpu, 32);
+        if (!Parsed(result)) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.answerStatus = answerStatus;
+            m_device.hardwareType = type;
+            CopyText(m_device.hardwareVersion, hardwareVersion);
+            CopyText(m_device.serialNumber, serialNumber);
+            CopyText(m_device.mcpuVersion, mcpu);
+            CopyText(m_device.ecpuVersion, ecpu);
+            CopyText(m_device.ccpuVersion, ccpu);
+            CopyText(m_device.kcpuVersion, kcpu);
+            CopyText(m_device.lcpuVersion, lcpu);
+            CopyText(m_device.rcpuVersion, rcpu);
+            CopyText(m_device.wcpuVersion, wcpu);
+        }
+        AdvanceRequestStep(1, 2);
+        break;
+    }
+    case 0x4002:
+        if (status == 0) {
+            SetReady(READY_VELTRIX);
+            if (GetDeviceInformation().ombraPresent != 0)
+                SetReady(READY_RCPU);
+        }
+        break;
+    case 0x4004: {
+        std::uint8_t fsCan = 0, ffCan = 0, lbus = 0, emergency = 0;
+        if (m_commands.ProcessAckPrepareFirmwareUpdate(packet, &fsCan, &ffCan, &lbus, &emergency)
+            != ZEL_STATUS_SUCCESS) {
+            // Only a readable answer completes the wait: the checks must not run on old bytes.
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.fsCanConnections = fsCan;
+            m_device.ffCanConnections = ffCan;
+            m_device.lbusConnections = lbus;
+            m_device.emergencyButtonState = emergency;
+        }
+        AdvanceRequestStep(7, 8);
+        break;
+    }
+    case 0x4011: {
+        std::uint8_t count = 0, answerStatus = 0xFF, item = 0, value = 0;
+        if (m_commands.ProcessAckControl(packet, &count, &answerStatus, &item, &value) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        if (answerStatus != 0)
+            break;
+        if (item == 0x80) {
+            const std::uint16_t type = GetDeviceInformation().hardwareType;
+            if (value == 3)
+                SetReady(READY_KCPU);
+            else if (value == 5)
+                SetReady(READY_LCPU);
+            else if (value == 7)
+                SetReady(READY_CCPU);
+            else if (value == 6 && IsVhx(type))
+                SetReady(READY_MCPU);
+            else if (value == 6 && IsQtr(type))
+                SetReady(READY_ECPU);
+        } else if (item == 0x7F) {
+            SetReady(READY_ECPU);
+        }
+        break;
+    }
+    case 0x4013: {
+        std::uint8_t count = 0;
+        if (m_commands.ProcessAckGetExpanders(packet, &count) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.expectedExpanderCount = count;
+        }
+        AdvanceRequestStep(9, 10);
+        break;
+    }
+    case 0x4014:
+        if (status == 0)
+            SetReady(READY_ECPU);
+        break;
+    case 0x4015:
+        if (status == 0)
+            GetZELSTM32BootLoader().SetBlockAcknowledged(true);
+        m_commands.ProcessAckSendFirmware(packet);
+        break;
+    case 0x401F: {
+        std::uint8_t answerStatus = 0xFF, mode = 0;
+        if (m_commands.ProcessAckSetMCPUMode(packet, &answerStatus, &mode) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        if (answerStatus == 0 && mode == kMCPUModeModule)
+            AdvanceRequestStep(11, 12);
+        break;
+    }
+    case 0x4052:
+    case 0x4C52:
+        AdvanceRequestStep(3, 4);
+        break;
+    case 0x4054:
+    case 0x4C54:
+        AdvanceRequestStep(5, 6);
+        break;
+    case 0x4C01: {
+        std::uint8_t answerStatus = 0, channel = 0, region = 0, power = 0;
+        std::uint16_t type = 0;
+        char rcpu[32] = {}, modem[32] = {};
+        const long result = m_commands.ProcessAckGetRCPUDeviceInfo(packet, &answerStatus, &type, rcpu, modem,
+            &channel, &region, &power, 32);
+        if (!Parsed(result)) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.answerStatus = answerStatus;
+            m_device.hardwareType = type;
+            CopyText(m_device.rcpuVersion, rcpu);
+            CopyText(m_device.rcpuModemVersion, modem);
+        }
+        AdvanceRequestStep(1, 2);
+        break;
+    }
+    case 0x4C02:
+        if (status == 0)
+            SetReady(READY_RCPU);
+        break;
+    case 0x4D01: {
+        std::uint8_t answerStatus = 0;
+        std::uint16_t type = 0;
+        char hardwareVersion[32] = {}, serialNumber[32] = {}, ccpu[32] = {};
+        const long result = m_commands.ProcessAckGetCCPU2DeviceInfo(packet, &answerStatus, &type, hardwareVersion,
+            serialNumber, ccpu, 32);
+        if (!Parsed(result)) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.answerStatus = answerStatus;
+            m_device.hardwareType = type;
+            CopyText(m_device.hardwareVersion, hardwareVersion);
+            CopyText(m_device.serialNumber, serialNumber);
+            CopyText(m_device.ccpuVersion, ccpu);
+        }
+        Send([](CZELCommandSet& commands, std::uint8_t* buffer) {
+            return commands.PrepareReqGetCCPU2HardwareInfo(buffer);
+        });
+        AdvanceRequestStep(1, 2);
+        break;
+    }
+    case 0x4D02:
+        if (status == 0)
+            SetReady(READY_CCPU);
+        break;
+    case 0x4D52:
+        Send([](CZELCommandSet& commands, std::uint8_t* buffer) {
+            return commands.PrepareReqGetCCPU2ProductionInfo(buffer);
+        });
+        break;
+    case 0x8011: {
+        std::uint8_t notificationStatus = 0xFF, item = 0;
+        if (m_commands.ProcessNotControl(packet, &notificationStatus, &item) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        if (notificationStatus == 0 && item == 0x7F)
+            SetReady(READY_ECPU);
+        break;
+    }
+    case 0x8013: {
+        std::uint8_t count = 0;
+        std::uint16_t type = 0;
+        char version[33] = {};
+        if (m_commands.ProcessNotExpander(packet, &count, &type, version) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            const std::uint8_t index = m_device.receivedExpanderCount;
+            if (index < DEVICE_EXPANDER_TABLE_SIZE) {
+                m_device.expanders[index].type = type;
+                CopyText(m_device.expanders[index].version, version);
+            }
+            if (m_device.receivedExpanderCount < 0xFF)
+                ++m_device.receivedExpanderCount;
+        }
+        Notify();
+        break;
+    }
+    case 0x8016:
+        m_commands.ProcessNotExpanderFinished(packet);
+        {
+            std::lock_guard lock(m_lock);
+            m_expandersFound.store(1);
+        }
+        Notify();
+        break;
+    default:
+        break;
+    }
+    return ZEL_STATUS_SUCCESS;
+}
+
+long CUpdaterDlg::ProcessModuleProtocolPacket(const std::uint8_t* packet, std::size_t length)
+{
+    const std::size_t announced = CZELCommandSet::GetAnnouncedPacketLength(packet, length);
+    if (length < 4 || announced == 0 || announced > length) {
+        Reject();
+        return ZEL_STATUS_SUCCESS;
+    }
+    switch (packet[1]) {
+    case 'C': {
+        std::uint8_t confirmed = 0;
+        if (m_commands.ProcessAckConfirm(packet, &confirmed) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        if (confirmed == 'N') {
+            AdvanceFlashStep(2, 3);
+        } else if (confirmed == 'Q') {
+            if (announced <= 5) {
+                Reject();
+                break;
+            }
+            m_echoedPacketNumber.store(packet[5]);
+            AdvanceFlashStep(4, 5);
+        } else if (confirmed == 'S') {
+            AdvanceFlashStep(6, 7);
+        }
+        break;
+    }
+    case 'L': {
+        _MCPU_CAN_DRIVER drivers[3] = {};
+        std::uint8_t count = 0;
+        if (m_commands.ProcessAckModuleList(packet, drivers, &count, 3) != ZEL_STATUS_SUCCESS) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            std::copy(std::begin(drivers), std::end(drivers), std::begin(m_canDrivers));
+            m_device.canDriversFound = count;
+            if (count > 0) {
+                char version[32];
+                std::snprintf(version, sizeof version, "V %02i.%02i.00", drivers[0].mainVersion / 100,
+                    drivers[0].mainVersion % 100);
+                CopyText(m_device.canDriverVersion, version);
+            }
+            m_device.moduleListReceived = 1;
+        }
+        AdvanceRequestStep(17, 18);
+        break;
+    }
+    case 'V': {
+        std::uint8_t state = 0;
+        char version[32] = {};
+        if (!Parsed(m_commands.ProcessAckBoardInfo(packet, &state, version, sizeof version))) {
+            Reject();
+            break;
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_device.answerStatus = state;
+            CopyText(m_device.mcpuVersion, version);
+            m_device.boardInfoReceived = 1;
+        }
+        AdvanceRequestStep(13, 14);
+        break;
+    }
+    default:
+        break;
+    }
+    return ZEL_STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waits
+
+void CUpdaterDlg::ArmRequestStep(long first)
+{
+    std::lock_guard lock(m_lock);
+    m_requestStep.store(first);
+    m_requestStepArmed.store(true);
+}
+
+long CUpdaterDlg::WaitForRequestStep(long first, long target, std::uint8_t* packet, std::uint32_t length)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_requestStepArmed.exchange(false) || m_requestStep.load() != target)
+            m_requestStep.store(first);
+    }
+    const CZELTimeTable& times = ZELTimes();
+    // The module list takes the MCPU longer to gather.
+    if (first == 17)
+        return WaitForStep(m_requestStep, first, target, packet, length, times.moduleListResend,
+            times.moduleListTimeout);
+    return WaitForStep(m_requestStep, first, target, packet, length, times.requestResend, times.requestTimeout);
+}
+
+long CUpdaterDlg::WaitForFlashStep(long first, long target, std::uint8_t* packet, std::uint32_t length)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_flashStep.store(first);
+    }
+    return WaitForStep(m_flashStep, first, target, packet, length, ZELTimes().requestResend, ZELTimes().requestTimeout);
+}
+
+long CUpdaterDlg::WaitForStep(std::atomic<long>& step, long, long target, std::uint8_t* packet, std::uint32_t length,
+    std::chrono::milliseconds resend, std::chrono::milliseconds timeout)
+{
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastSend = start;
+    std::unique_lock lock(m_lock);
+    while (step.load() != target) {
+        const Clock::time_point now = Clock::now();
+        if (now - lastSend > resend) {
+            lock.unlock();
+            m_link.SendCommand(packet, length);
+            lock.lock();
+            lastSend += resend;
+            continue;
+        }
+        if (now - start > timeout)
+            return ZEL_STATUS_NO_CONNECTION;
+        // Woken by the answer, or just past the next resend or the time-out.
+        const Clock::time_point wake = std::min(lastSend + resend, start + timeout) + std::chrono::milliseconds(1);
+        m_changed.wait_until(lock, wake);
+    }
+    return ZEL_STATUS_SUCCESS;
+}
+
+CUpdaterDlg::Request CUpdaterDlg::Send(const Builder& build)
+{
+    Request request;
+    request.length = build(m_commands, request.bytes);
+    if (request.length > 0)
+        m_link.SendCommand(request.bytes, request.length);
+    return request;
+}
+
+long CUpdaterDlg::SendAndWait(long first, long target, const Builder& build)
+{
+    ArmRequestStep(first);
+    Request request = Send(build);
+    return WaitForRequestStep(first, target, request.bytes, request.length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start of an update (the thread of the start button)
+
+StartOutcome CUpdaterDlg::StartUpdate()
+{
+    if (m_link.IsReceivingThreadRunning() || IsUpdateThreadRunning())
+        return StartOutcome::AlreadyRunning;
+    if (m_link.InitializeReceivingThread() != ZEL_STATUS_SUCCESS) {
+        m_view.ShowMessageBox(GetUpdateText(APP_TEXT_PORT_NOT_ACCESSIBLE), GetUpdateText(APP_TEXT_CAPTION_ABORTED),
+            ZEL_MB_OK | ZEL_MB_ICONERROR);
+        return StartOutcome::PortNotAccessible;
+    }
+    m_view.EnablePortField(false);
+    m_view.EnableStartButton(false);
+    SetApplicationState(UPDATER_STATE_PREPARING);
+    LoadTrafficDumpPlugin();
+    m_cancelRequested.store(false);
+    {
+        std::lock_guard lock(m_lock);
+        m_errorList.clear();
+    }
+
+    const StartOutcome gathered = GatherInformation();
+    if (gathered == StartOutcome::Failed)
+        return gathered;
+    return PlanAndAsk();
+}
+
+StartOutcome CUpdaterDlg::GatherInformation()
+{
+    switch (m_protocol.load()) {
+    case ZEL_PROTOCOL_VELTRIX:
+        SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetVeltrixDeviceInfo(b); });
+        return StartOutcome::UpdateStarted;
+    case ZEL_PROTOCOL_OMBRA:
+        SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetOmbraDeviceInfo(b); });
+        return StartOutcome::UpdateStarted;
+    case ZEL_PROTOCOL_CCPU2:
+        SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetCCPU2DeviceInfo(b); });
+        return StartOutcome::UpdateStarted;
+    case ZEL_PROTOCOL_MCPU:
+    case ZEL_PROTOCOL_MCPU_CRC:
+        if (SendAndWait(13, 14, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqBoardInfo(b); }) != 0)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        return StartOutcome::UpdateStarted;
+    case ZEL_PROTOCOL_CCPU:
+        return GatherMainDevice();
+    default:
+        return StartOutcome::UpdateStarted;
+    }
+}
+
+StartOutcome CUpdaterDlg::GatherMainDevice()
+{
+    // Both identification requests go out; whichever processor answers completes the wait.
+    ArmRequestStep(1);
+    Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetDeviceInfo(b); });
+    Request rcpu = Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetRCPUDeviceInfo(b); });
+    if (WaitForRequestStep(1, 2, rcpu.bytes, rcpu.length) != ZEL_STATUS_SUCCESS)
+        return StartOutcome::UpdateStarted; // planning with what is known
+
+    const DeviceInformation device = GetDeviceInformation();
+    const std::uint16_t type = device.hardwareType;
+    if (IsRadio(type)) {
+        if (SendAndWait(3, 4, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetRCPUHardwareInfo(b); })
+            != ZEL_STATUS_SUCCESS)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        if (SendAndWait(5, 6, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetRCPUProductionInfo(b); })
+            != ZEL_STATUS_SUCCESS)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        return StartOutcome::UpdateStarted;
+    }
+    if (!IsQtr(type) && !IsVhx(type))
+        return StartOutcome::UpdateStarted;
+
+    // A missing hardware or production answer costs only a warning.
+    if (SendAndWait(3, 4, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetHardwareInfo(b); })
+        != ZEL_STATUS_SUCCESS)
+        AddOutput(GetUpdateText(APP_TEXT_DEVICE_UNKNOWN), ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+    if (SendAndWait(5, 6, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetProductionInfo(b); })
+        != ZEL_STATUS_SUCCESS)
+        AddOutput(GetUpdateText(APP_TEXT_DEVICE_UNKNOWN), ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+
+    const long ccpuVersion = GetZELFileHeader().GetVersionAsInteger(ZELHeaderText(device.ccpuVersion).c_str());
+    if (ccpuVersion > kLastCCPUWithoutPrepare) {
+        if (SendAndWait(7, 8, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqPrepareFirmwareUpdate(b); })
+            != ZEL_STATUS_SUCCESS)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        if (!CheckPreconditions())
+            return StartOutcome::Failed;
+    }
+
+    {
+        std::lock_guard lock(m_lock);
+        std::fill(std::begin(m_device.expanders), std::end(m_device.expanders), ExpanderEntry{});
+        m_device.expectedExpanderCount = 0xFF;
+        m_device.receivedExpanderCount = 0;
+    }
+    if (SendAndWait(9, 10, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetExpanders(b); })
+        != ZEL_STATUS_SUCCESS)
+        return Fail(APP_TEXT_DEVICE_UNKNOWN);
+    CollectExpanders();
+
+    if (GetSettings().mcpuMode && IsVhx(type)) {
+        if (SendAndWait(11, 12,
+                [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqSetMCPUMode(b, kMCPUModeModule); })
+            != ZEL_STATUS_SUCCESS)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        std::this_thread::sleep_for(ZELTimes().pauseLong);
+        if (!SwitchToModuleProtocol())
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+    }
+    return StartOutcome::UpdateStarted;
+}
+
+bool CUpdaterDlg::CheckPreconditions()
+{
+    const DeviceInformation device = GetDeviceInformation();
+    if (device.fsCanConnections != 0)
+        Fail(APP_TEXT_FS_CAN_ATTACHED);
+    else if (device.lbusConnections != 0)
+        Fail(APP_TEXT_LBUS_ATTACHED);
+    else if (device.emergencyButtonState == 1)
+        Fail(APP_TEXT_EMERGENCY_PRESSED);
+    else if (device.emergencyButtonState != 2)
+        Fail(APP_TEXT_EMERGENCY_UNKNOWN);
+    else
+        return true;
+    return false;
+}
+
+void CUpdaterDlg::CollectExpanders()
+{
+    // Ends as soon as every announced expander has reported, at the latest after the collection time.
+    std::unique_lock lock(m_lock);
+    m_changed.wait_for(lock, ZELTimes().expanderCollection, [this] {
+        return m_device.expectedExpanderCount != 0xFF && m_device.receivedExpanderCount == m_device.expectedExpanderCount;
+    });
+}
+
+bool CUpdaterDlg::SwitchToModuleProtocol()
+{
+    SetProtocol(ZEL_PROTOCOL_MCPU_CRC);
+    {
+        std::lock_guard lock(m_lock);
+        m_device.boardInfoReceived = 0;
+    }
+    return SendAndWait(13, 14, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqBoardInfo(b); })
+        == ZEL_STATUS_SUCCESS;
+}
+
+StartOutcome CUpdaterDlg::PlanAndAsk()
+{
+    const UpdaterSettings settings = GetSettings();
+    DeviceInformation device = GetDeviceInformation();
+
+    if (device.hardwareType == 0 && !settings.oksWorkaround) {
+        if (!settings.mcpuMode)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        if (!SwitchToModuleProtocol() || GetDeviceInformation().boardInfoReceived == 0)
+            return Fail(APP_TEXT_DEVICE_UNKNOWN);
+        std::lock_guard lock(m_lock);
+        m_device.hardwareType = kHardwareTypeVHX360;
+    }
+    device = GetDeviceInformation();
+
+    if (settings.mcpuMode && IsVhx(device.hardwareType)) {
+        // Only the CAN driver is considered.
+        Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqRealTimeDataCustom(b, 0, 0x040B); });
+        {
+            std::lock_guard lock(m_lock);
+            m_device.moduleListReceived = 0;
+        }
+        if (SendAndWait(17, 18, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqModuleList(b); })
+                != ZEL_STATUS_SUCCESS
+            || GetDeviceInformation().moduleListReceived == 0)
+            return Fail(APP_TEXT_CAN_DRIVER_UNKNOWN);
+        if (GetDeviceInformation().canDriversFound == 0)
+            return Fail(APP_TEXT_NO_CAN_DRIVER);
+        device = GetDeviceInformation();
+    }
+
+    CUpdatePlanner planner(m_catalogue,
+        UpdatePlanSettings{settings.allowDowngrade, settings.allowDowngradeMCPU, settings.oksWorkaround, settings.mcpuMode},
+        m_log);
+    m_plan = planner.Plan(device);
+    {
+        // The planning marks the expanders to update.
+        std::lock_guard lock(m_lock);
+        for (int i = 0; i < DEVICE_EXPANDER_TABLE_SIZE; ++i)
+            m_device.expanders[i].selected = device.expanders[i].selected;
+    }
+
+    if (!m_plan.updateNeeded) {
+        AddOutput(m_plan.text, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+        m_view.ShowMessageBox(m_plan.text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
+        m_link.TerminateReceivingThread();
+        SetApplicationState(UPDATER_STATE_READY);
+        return StartOutcome::NothingToUpdate;
+    }
+    const int answer = m_view.ShowMessageBox(m_plan.QuestionText(), GetUpdateText(APP_TEXT_CAPTION_START),
+        ZEL_MB_YESNO | ZEL_MB_ICONQUESTION);
+    if (answer == ZEL_IDYES) {
+        StartUpdateThread();
+        return StartOutcome::UpdateStarted;
+    }
+    m_link.TerminateReceivingThread();
+    ClearDeviceInformation();
+    SetApplicationState(UPDATER_STATE_READY);
+    return StartOutcome::Declined;
+}
+
+StartOutcome CUpdaterDlg::Fail(unsigned long textId)
+{
+    const std::string text = GetUpdateText(textId);
+    AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    m_view.ShowMessageBox(text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONERROR);
+    m_link.TerminateReceivingThread();
+    SetApplicationState(UPDATER_STATE_FAILED);
+    return StartOutcome::Failed;
+}
+
+void CUpdaterDlg::ClearDeviceInformation()
+{
+    std::lock_guard lock(m_lock);
+    DeviceInformation& d = m_device;
+    d.hardwareType = 0;
+    for (char* text : { d.mcpuVersion, d.ecpuVersion, d.ccpuVersion, d.kcpuVersion, d.lcpuVersion, d.rcpuVersion,
+             d.rcpuModemVersion, d.wcpuVersion, d.veltrixVersion, d.ombraVersion, d.canDriverVersion })
+        std::memset(text, 0, 32);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The update thread
+
+void CUpdaterDlg::SetTargetProcedure(UpdateTarget target, TargetProcedure procedure)
+{
+    m_procedures[static_cast<std::size_t>(target)] = std::move(procedure);
+}
+
+long CUpdaterDlg::StartUpdateThread()
+{
+    if (m_updateThreadActive.exchange(true))
+        return ZEL_STATUS_BUSY;
+    m_updateThread.SetThreadName("Update");
+    const long result = m_updateThread.CreateThread(&CUpdaterDlg::UpdateThreadProcedure, this);
+    if (result != ZEL_STATUS_SUCCESS) {
+        {
+            std::lock_guard lock(m_lock);
+            m_updateThreadActive.store(false);
+        }
+        Notify();
+    }
+    return result;
+}
+
+bool CUpdaterDlg::WaitForUpdateThread(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_for(lock, timeout, [this] { return !m_updateThreadActive.load(); });
+}
+
+long CUpdaterDlg::UpdateThreadProcedure(void* dialog)
+{
+    static_cast<CUpdaterDlg*>(dialog)->RunUpdateThread();
+    return 0;
+}
+
+long CUpdaterDlg::StateOfTarget(UpdateTarget target)
+{
+    switch (target) {
+    case UPDATE_TARGET_RCPU: return UPDATER_STATE_RCPU;
+    case UPDATE_TARGET_VELTRIX: return UPDATER_STATE_VELTRIX;
+    case UPDATE_TARGET_LCPU: return UPDATER_STATE_LCPU;
+    case UPDATE_TARGET_MCPU: return UPDATER_STATE_MCPU;
+    case UPDATE_TARGET_MCPU_CAN_DRIVER: return UPDATER_STATE_CAN_DRIVER;
+    case UPDATE_TARGET_KCPU: return UPDATER_STATE_KCPU;
+    case UPDATE_TARGET_ECPU: return UPDATER_STATE_ECPU;
+    default: return UPDATER_STATE_CCPU;
+    }
+}
+
+unsigned long CUpdaterDlg::ErrorTextOfTarget(UpdateTarget target)
+{
+    switch (target) {
+    case UPDATE_TARGET_RCPU: return APP_TEXT_RCPU_NOT_STARTED;
+    case UPDATE_TARGET_VELTRIX: return APP_TEXT_VELTRIX_NOT_STARTED;
+    case UPDATE_TARGET_LCPU: return APP_TEXT_LCPU_NOT_STARTED;
+    case UPDATE_TARGET_MCPU: return APP_TEXT_MCPU_NOT_STARTED;
+    case UPDATE_TARGET_MCPU_CAN_DRIVER: return APP_TEXT_CAN_DRIVER_NOT_STARTED;
+    case UPDATE_TARGET_KCPU: return APP_TEXT_KCPU_NOT_STARTED;
+    case UPDATE_TARGET_ECPU: return APP_TEXT_ECPU_NOT_STARTED;
+    default: return APP_TEXT_CCPU_NOT_STARTED;
+    }
+}
+
+void CUpdaterDlg::RunTarget(UpdateTarget target)
+{
+    long result = ZEL_STATUS_NOT_IMPLEMENTED;
+    if (!m_cancelRequested.load()) {
+        SetApplicationState(StateOfTarget(target));
+        SetProgress(0);
+        const TargetProcedure& procedure = m_procedures[static_cast<std::size_t>(target)];
+        if (procedure)
+            result = procedure(*this, target);
+    }
+    if (result == ZEL_STATUS_SUCCESS)
+        return;
+    const std::string text = GetUpdateText(ErrorTextOfTarget(target));
+    AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    std::lock_guard lock(m_lock);
+    m_errorList += "\r\n\t- " + text;
+}
+
+void CUpdaterDlg::RunUpdateThread()
+{
+    AddOutput(GetUpdateText(APP_TEXT_THREAD_STARTED), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    m_updateThread.UpdateStatus();
+
+    static constexpr UpdateTarget kOrder[] = { UPDATE_TARGET_RCPU, UPDATE_TARGET_VELTRIX, UPDATE_TARGET_LCPU,
+        UPDATE_TARGET_MCPU, UPDATE_TARGET_MCPU_CAN_DRIVER, UPDATE_TARGET_KCPU, UPDATE_TARGET_ECPU,
+        UPDATE_TARGET_CCPU_TYPE1, UPDATE_TARGET_CCPU_TYPE2, UPDATE_TARGET_CCPU_TYPE9 };
+    for (const UpdateTarget target : kOrder) {
+        if (m_plan.selection[static_cast<std::size_t>(target)] != 0)
+            RunTarget(target);
+        m_updateThread.UpdateStatus();
+    }
+
+    AddOutput(GetUpdateText(APP_TEXT_THREAD_FINISHED), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    m_link.TerminateReceivingThread();
+    EndTrafficDumpPlugin();
+    m_updateThread.EndOfThread();
+    ClearDeviceInformation();
+
+    const std::string errors = GetErrorList();
+    if (!errors.empty()) {
+        SetApplicationState(UPDATER_STATE_FAILED);
+        m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_FAILED_BECAUSE) + errors,
+            GetUpdateText(APP_TEXT_CAPTION_FAILED), ZEL_MB_OK | ZEL_MB_ICONERROR);
+    } else {
+        SetApplicationState(UPDATER_STATE_SUCCEEDED);
+        m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_COMPLETED), GetUpdateText(APP_TEXT_CAPTION_SUCCEEDED),
+            ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
+    }
+    {
+        std::lock_guard lock(m_lock);
+        m_updateThreadActive.store(false);
+    }
+    Notify();
+    m_view.RequestClose();
+}

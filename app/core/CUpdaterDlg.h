@@ -1,0 +1,223 @@
+#pragma once
+
+#include "app/core/AppLog.h"
+#include "app/core/CAppMessageQueue.h"
+#include "app/core/CFirmwareCatalogue.h"
+#include "app/core/CUpdatePlanner.h"
+#include "app/core/DeviceInformation.h"
+#include "app/core/IUpdateLink.h"
+#include "app/core/IUpdateView.h"
+#include "zel/commands/CZELCommandSet.h"
+#include "zel/threads/CZELMonitoredThread.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+// The settings of section "TarnUpdate" that the update itself reads.
+struct UpdaterSettings
+{
+    std::uint16_t protocol = 0x1800;
+    bool allowDowngrade = false;
+    bool allowDowngradeMCPU = false;
+    bool oksWorkaround = false;
+    bool mcpuMode = false;
+};
+
+// Application states shown in the status text.
+enum UpdaterState : long
+{
+    UPDATER_STATE_READY = 0,
+    UPDATER_STATE_PREPARING = 1,
+    UPDATER_STATE_CCPU = 2,
+    UPDATER_STATE_KCPU = 3,
+    UPDATER_STATE_LCPU = 4,
+    UPDATER_STATE_MCPU = 5,
+    UPDATER_STATE_CAN_DRIVER = 6,
+    UPDATER_STATE_ECPU = 7,
+    UPDATER_STATE_RCPU = 9,
+    UPDATER_STATE_VELTRIX = 10,
+    UPDATER_STATE_FAILED = 11,
+    UPDATER_STATE_SUCCEEDED = 12,
+};
+
+// Ready flags, raised by acknowledgements when a target enters its bootloader or accepts its update.
+enum ReadyFlag : int
+{
+    READY_CCPU,
+    READY_KCPU,
+    READY_LCPU,
+    READY_RCPU, // also the Ombra box
+    READY_MCPU,
+    READY_ECPU,
+    READY_VELTRIX,
+    READY_FLAG_COUNT
+};
+
+// How a start ended, for the front ends.
+enum class StartOutcome
+{
+    AlreadyRunning,   // the receiving thread was running already: nothing done
+    PortNotAccessible,
+    Failed,           // identification, preconditions or planning failed (state 11)
+    NothingToUpdate,  // state 0
+    Declined,         // the operator answered No (state 0)
+    UpdateStarted,    // the update thread runs
+};
+
+// The update program without its toolkit: the update context, the handlers of the device's answers,
+// the waits, the start of an update, the update thread and its report. A front end owns one, gives it
+// its view and the link, and calls StartUpdate from its start button.
+class CUpdaterDlg
+{
+public:
+    // A target's transfer procedure: 0 when done, else the update of the target failed.
+    using TargetProcedure = std::function<long(CUpdaterDlg&, UpdateTarget)>;
+
+    CUpdaterDlg(IUpdateView& view, IUpdateLink& link, CZELCommandSet& commands = GetZELCommandSet(),
+        std::string firmwareFolder = "./Firmware", AppLogSink log = AppLogToSystemLog);
+    CUpdaterDlg(const CUpdaterDlg&) = delete;
+    CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
+    // Waits for the update thread and detaches the message queue.
+    ~CUpdaterDlg();
+
+    // Program life (shared by the front ends). LoadSettings applies section "TarnUpdate" to the
+    // library's modules and to this object; SaveSettings writes back "Language" and "COMPort".
+    long LoadSettings();
+    long SaveSettings();
+    long StartModules();
+    long ShutdownModules();
+    long ScanFirmwareFolder() { return m_catalogue.ScanFirmwareFolder(); }
+    // The program's subscriber queue alone (StartModules and ShutdownModules include it).
+    long StartMessageQueue();
+    long StopMessageQueue();
+
+    // The start button.
+    StartOutcome StartUpdate();
+    // ZEL_STATUS_BUSY while the update thread runs.
+    long StartUpdateThread();
+    bool IsUpdateThreadRunning() const { return m_updateThreadActive.load(); }
+    // Waits until the update thread has ended (or the time is up); true when it has.
+    bool WaitForUpdateThread(std::chrono::milliseconds timeout);
+    // Asks the update thread to leave out the targets not yet begun; the run then ends as failed.
+    void RequestCancel() { m_cancelRequested.store(true); }
+    // The front end's 500 ms timer: start button and port field follow the update thread.
+    void OnStatusTimer();
+
+    long SetApplicationState(long state);
+    long GetApplicationState() const { return m_state.load(); }
+    static unsigned long GetStateTextId(long state);
+
+    // Called on the message queue's thread.
+    long ProcessMainProtocolPacket(const std::uint8_t* packet, std::size_t length);
+    long ProcessModuleProtocolPacket(const std::uint8_t* packet, std::size_t length);
+    void SetProgress(int percent);
+
+    // Sets the step to `first`, then waits until the answer handler has moved it to `target`, resending
+    // `packet` on the time table's schedule. 0, or ZEL_STATUS_NO_CONNECTION after the time-out.
+    long WaitForRequestStep(long first, long target, std::uint8_t* packet, std::uint32_t length);
+    long WaitForFlashStep(long first, long target, std::uint8_t* packet, std::uint32_t length);
+
+    // Installs the procedure of one target (the transfers). A selected target without one fails.
+    void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
+
+    // State read by the front ends and the tests.
+    std::uint16_t GetProtocol() const { return m_protocol.load(); }
+    void SetProtocol(std::uint16_t protocol);
+    UpdaterSettings GetSettings() const;
+    void SetSettings(const UpdaterSettings& settings);
+    DeviceInformation GetDeviceInformation() const;
+    long GetRequestStep() const { return m_requestStep.load(); }
+    long GetFlashStep() const { return m_flashStep.load(); }
+    bool IsReady(ReadyFlag flag) const { return m_ready[flag].load() != 0; }
+    void ClearReady(ReadyFlag flag) { m_ready[flag].store(0); }
+    bool GetExpandersFound() const { return m_expandersFound.load() != 0; }
+    void SetExpandersFound(bool found) { m_expandersFound.store(found ? 1 : 0); }
+    std::uint8_t GetEchoedPacketNumber() const { return m_echoedPacketNumber.load(); }
+    const UpdatePlan& GetPlan() const { return m_plan; }
+    std::string GetErrorList() const;
+    CFirmwareCatalogue& GetCatalogue() { return m_catalogue; }
+    // Answers the handlers refused (wrong length, garbage); they change nothing.
+    std::uint32_t GetRejectedAnswers() const { return m_rejectedAnswers.load(); }
+    IUpdateLink& GetLink() { return m_link; }
+
+private:
+    long WaitForStep(std::atomic<long>& step, long first, long target, std::uint8_t* packet, std::uint32_t length,
+        std::chrono::milliseconds resend, std::chrono::milliseconds timeout);
+    void AdvanceRequestStep(long from, long to);
+    void AdvanceFlashStep(long from, long to);
+    void SetReady(ReadyFlag flag);
+    // Sets the step before its request goes out, so that an answer that comes before the wait
+    // begins is not lost; the wait that follows keeps the armed value.
+    void ArmRequestStep(long first);
+    void Notify();
+    void Reject();
+
+    // Builds a request into a 512-byte buffer and sends it; the buffer keeps it for resends.
+    struct Request
+    {
+        std::uint8_t bytes[512] = {};
+        std::uint32_t length = 0;
+    };
+    Request Send(const std::function<std::uint16_t(CZELCommandSet&, std::uint8_t*)>& build);
+    long SendAndWait(long first, long target, const std::function<std::uint16_t(CZELCommandSet&, std::uint8_t*)>& build);
+
+    StartOutcome GatherInformation();
+    StartOutcome GatherMainDevice();
+    StartOutcome PlanAndAsk();
+    bool CheckPreconditions();
+    void CollectExpanders();
+    bool SwitchToModuleProtocol();
+    StartOutcome Fail(unsigned long textId);
+    void ClearDeviceInformation();
+
+    static long UpdateThreadProcedure(void* dialog);
+    void RunUpdateThread();
+    void RunTarget(UpdateTarget target);
+    static long StateOfTarget(UpdateTarget target);
+    static unsigned long ErrorTextOfTarget(UpdateTarget target);
+
+    void LoadTrafficDumpPlugin();
+    void EndTrafficDumpPlugin();
+
+    void AddOutput(const std::string& message, _ZELSystemLogExEventType type);
+
+    IUpdateView& m_view;
+    IUpdateLink& m_link;
+    CZELCommandSet& m_commands;
+    AppLogSink m_log;
+    CFirmwareCatalogue m_catalogue;
+
+    std::atomic<std::uint16_t> m_protocol{0x1800};
+    UpdaterSettings m_settings;
+    std::atomic<long> m_state{UPDATER_STATE_READY};
+
+    // Device information and the wait state: written by the answer handlers, read by the waits.
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    DeviceInformation m_device;
+    _MCPU_CAN_DRIVER m_canDrivers[3] = {};
+    std::atomic<long> m_requestStep{0};
+    std::atomic<long> m_flashStep{0};
+    std::atomic<bool> m_requestStepArmed{false};
+    std::atomic<std::uint8_t> m_echoedPacketNumber{0};
+    std::array<std::atomic<std::uint8_t>, READY_FLAG_COUNT> m_ready {};
+    std::atomic<std::uint8_t> m_expandersFound{1};
+    std::atomic<std::uint32_t> m_rejectedAnswers{0};
+
+    // The plan of the last start, read by the update thread.
+    UpdatePlan m_plan;
+    std::array<TargetProcedure, UPDATE_TARGET_COUNT> m_procedures {};
+    std::string m_errorList; // under m_lock
+
+    CZELMonitoredThread m_updateThread;
+    std::atomic<bool> m_updateThreadActive{false};
+    std::atomic<bool> m_cancelRequested{false};
+    bool m_modulesStarted = false;
+    CAppMessageQueue m_queue;
+};
