@@ -654,11 +654,19 @@ long CUpdaterDlg::WaitForRequestStep(long first, long target, std::uint8_t* pack
     return WaitForStep(m_requestStep, first, target, packet, length, times.requestResend, times.requestTimeout);
 }
 
+void CUpdaterDlg::ArmFlashStep(long first)
+{
+    std::lock_guard lock(m_lock);
+    m_flashStep.store(first);
+    m_flashStepArmed.store(true);
+}
+
 long CUpdaterDlg::WaitForFlashStep(long first, long target, std::uint8_t* packet, std::uint32_t length)
 {
     {
         std::lock_guard lock(m_lock);
-        m_flashStep.store(first);
+        if (!m_flashStepArmed.exchange(false) || m_flashStep.load() != target)
+            m_flashStep.store(first);
     }
     return WaitForStep(m_flashStep, first, target, packet, length, ZELTimes().requestResend, ZELTimes().requestTimeout);
 }
@@ -1047,10 +1055,10 @@ void CUpdaterDlg::RunUpdateThread()
         m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_COMPLETED), GetUpdateText(APP_TEXT_CAPTION_SUCCEEDED),
             ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
     }
+    m_view.RequestClose();
     {
         std::lock_guard lock(m_lock);
         m_updateThreadActive.store(false);
     }
     Notify();
-    m_view.RequestClose();
 }

@@ -122,6 +122,10 @@ public:
     // `packet` on the time table's schedule. 0, or ZEL_STATUS_NO_CONNECTION after the time-out.
     long WaitForRequestStep(long first, long target, std::uint8_t* packet, std::uint32_t length);
     long WaitForFlashStep(long first, long target, std::uint8_t* packet, std::uint32_t length);
+    // Sets the request step before its request goes out, so that an answer that comes before the
+    // wait begins is not lost: the WaitForRequestStep that follows keeps the armed value.
+    void ArmRequestStep(long first);
+    void ArmFlashStep(long first);
 
     // Installs the procedure of one target (the transfers). A selected target without one fails.
     void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
@@ -152,9 +156,6 @@ private:
     void AdvanceRequestStep(long from, long to);
     void AdvanceFlashStep(long from, long to);
     void SetReady(ReadyFlag flag);
-    // Sets the step before its request goes out, so that an answer that comes before the wait
-    // begins is not lost; the wait that follows keeps the armed value.
-    void ArmRequestStep(long first);
     void Notify();
     void Reject();
 
@@ -205,6 +206,7 @@ private:
     std::atomic<long> m_requestStep{0};
     std::atomic<long> m_flashStep{0};
     std::atomic<bool> m_requestStepArmed{false};
+    std::atomic<bool> m_flashStepArmed{false};
     std::atomic<std::uint8_t> m_echoedPacketNumber{0};
     std::array<std::atomic<std::uint8_t>, READY_FLAG_COUNT> m_ready {};
     std::atomic<std::uint8_t> m_expandersFound{1};
