@@ -238,6 +238,15 @@ void CUpdaterDlg::SetProgress(int percent)
     m_view.SetProgress(std::clamp(percent, 0, 100));
 }
 
+void CUpdaterDlg::RequestCancel()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_cancelRequested.store(true);
+    }
+    Notify();
+}
+
 void CUpdaterDlg::OnStatusTimer()
 {
     const bool idle = !IsUpdateThreadRunning();
@@ -678,6 +687,8 @@ long CUpdaterDlg::WaitForStep(std::atomic<long>& step, long, long target, std::u
     Clock::time_point lastSend = start;
     std::unique_lock lock(m_lock);
     while (step.load() != target) {
+        if (m_cancelRequested.load())
+            return ZEL_STATUS_OPERATION_BROKEN;
         const Clock::time_point now = Clock::now();
         if (now - lastSend > resend) {
             lock.unlock();
@@ -723,18 +734,19 @@ StartOutcome CUpdaterDlg::StartUpdate()
             ZEL_MB_OK | ZEL_MB_ICONERROR);
         return StartOutcome::PortNotAccessible;
     }
+    m_cancelRequested.store(false);
     m_view.EnablePortField(false);
     m_view.EnableStartButton(false);
     SetApplicationState(UPDATER_STATE_PREPARING);
     LoadTrafficDumpPlugin();
-    m_cancelRequested.store(false);
     {
         std::lock_guard lock(m_lock);
         m_errorList.clear();
     }
 
+    // UpdateStarted here means: go on to the planning.
     const StartOutcome gathered = GatherInformation();
-    if (gathered == StartOutcome::Failed)
+    if (gathered != StartOutcome::UpdateStarted)
         return gathered;
     return PlanAndAsk();
 }
@@ -847,7 +859,9 @@ void CUpdaterDlg::CollectExpanders()
     // Ends as soon as every announced expander has reported, at the latest after the collection time.
     std::unique_lock lock(m_lock);
     m_changed.wait_for(lock, ZELTimes().expanderCollection, [this] {
-        return m_device.expectedExpanderCount != 0xFF && m_device.receivedExpanderCount == m_device.expectedExpanderCount;
+        return m_cancelRequested.load()
+            || (m_device.expectedExpanderCount != 0xFF
+                && m_device.receivedExpanderCount == m_device.expectedExpanderCount);
     });
 }
 
@@ -864,6 +878,8 @@ bool CUpdaterDlg::SwitchToModuleProtocol()
 
 StartOutcome CUpdaterDlg::PlanAndAsk()
 {
+    if (m_cancelRequested.load())
+        return Cancel();
     const UpdaterSettings settings = GetSettings();
     DeviceInformation device = GetDeviceInformation();
 
@@ -923,8 +939,18 @@ StartOutcome CUpdaterDlg::PlanAndAsk()
     return StartOutcome::Declined;
 }
 
+StartOutcome CUpdaterDlg::Cancel()
+{
+    m_link.TerminateReceivingThread();
+    SetApplicationState(UPDATER_STATE_READY);
+    return StartOutcome::Cancelled;
+}
+
 StartOutcome CUpdaterDlg::Fail(unsigned long textId)
 {
+    // A wait that a cancel ended is no failure of the device.
+    if (m_cancelRequested.load())
+        return Cancel();
     const std::string text = GetUpdateText(textId);
     AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
     m_view.ShowMessageBox(text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONERROR);

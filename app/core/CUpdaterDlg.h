@@ -68,6 +68,7 @@ enum class StartOutcome
     NothingToUpdate,  // state 0
     Declined,         // the operator answered No (state 0)
     UpdateStarted,    // the update thread runs
+    Cancelled,        // stopped by RequestCancel before the question (state 0)
 };
 
 // The update program without its toolkit: the update context, the handlers of the device's answers,
@@ -104,8 +105,9 @@ public:
     bool IsUpdateThreadRunning() const { return m_updateThreadActive.load(); }
     // Waits until the update thread has ended (or the time is up); true when it has.
     bool WaitForUpdateThread(std::chrono::milliseconds timeout);
-    // Asks the update thread to leave out the targets not yet begun; the run then ends as failed.
-    void RequestCancel() { m_cancelRequested.store(true); }
+    // Before the question: ends the current wait and the start (state 0). In the update thread: the
+    // targets not yet begun are left out and the run ends as failed.
+    void RequestCancel();
     // The front end's 500 ms timer: start button and port field follow the update thread.
     void OnStatusTimer();
 
@@ -175,6 +177,7 @@ private:
     void CollectExpanders();
     bool SwitchToModuleProtocol();
     StartOutcome Fail(unsigned long textId);
+    StartOutcome Cancel();
     void ClearDeviceInformation();
 
     static long UpdateThreadProcedure(void* dialog);

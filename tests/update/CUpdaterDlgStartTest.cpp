@@ -4,6 +4,8 @@
 #include "zel/platform/CZELEvent.h"
 
 #include <algorithm>
+#include <future>
+#include <thread>
 #include <memory>
 #include <set>
 
@@ -401,4 +403,20 @@ TEST(UpdateThread, ASecondThreadIsRefused)
     EXPECT_EQ(start.dialog.StartUpdate(), StartOutcome::AlreadyRunning);
     release.Set();
     ASSERT_TRUE(start.dialog.WaitForUpdateThread(kWait));
+}
+
+TEST(StartUpdate, ACancelDuringIdentificationEndsTheStartCleanly)
+{
+    Start start(Device("QTR-1"));
+    start.link.silent = true;
+    auto started = std::async(std::launch::async, [&] { return start.dialog.StartUpdate(); });
+    // The first wait is under way once the state reads "preparing"; the cancel ends it at once.
+    while (start.dialog.GetApplicationState() != UPDATER_STATE_PREPARING)
+        std::this_thread::yield();
+    start.dialog.RequestCancel();
+    ASSERT_EQ(started.wait_for(kWait), std::future_status::ready);
+    EXPECT_EQ(started.get(), StartOutcome::Cancelled);
+    EXPECT_EQ(start.dialog.GetApplicationState(), UPDATER_STATE_READY);
+    EXPECT_TRUE(start.view.Boxes().empty());
+    EXPECT_FALSE(start.link.IsReceivingThreadRunning());
 }

@@ -95,4 +95,9 @@ std::string GetLibraryDirectory()
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+bool IsStandardStreamTerminal(int stream)
+{
+    return stream >= 0 && stream <= 2 && ::isatty(stream) == 1;
+}
+
 } // namespace ZELPlatform

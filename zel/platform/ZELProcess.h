@@ -18,4 +18,7 @@ std::string GetProgramPath();
 // Directory that holds the file this library was loaded from.
 std::string GetLibraryDirectory();
 
+// True when standard input (0), output (1) or error (2) is a terminal.
+bool IsStandardStreamTerminal(int stream);
+
 } // namespace ZELPlatform

@@ -65,4 +65,9 @@ StopReason WaitForStopRequest(bool watchInput)
     return reason;
 }
 
+int RaiseStopSignal()
+{
+    return ::kill(::getpid(), SIGTERM) == 0 ? 0 : errno;
+}
+
 } // namespace ZELPlatform

@@ -18,4 +18,7 @@ enum class StopReason
 // `watchInput` is set, until standard input reaches its end; what arrives on it is discarded.
 StopReason WaitForStopRequest(bool watchInput);
 
+// Sends SIGTERM to this process, which wakes a WaitForStopRequest (a program ending its own watcher).
+int RaiseStopSignal();
+
 } // namespace ZELPlatform
