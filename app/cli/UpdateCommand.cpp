@@ -1,0 +1,383 @@
+#include "app/cli/UpdateCommand.h"
+
+#include "app/core/CSerialPortLink.h"
+#include "app/core/CUpdaterDlg.h"
+#include "app/core/UpdateTexts.h"
+#include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/ZELConversions.h"
+#include "zel/foundation/ZELMessageBox.h"
+#include "zel/log/CZELSystemLogEx.h"
+#include "zel/platform/CZELEvent.h"
+#include "zel/platform/ZELProcess.h"
+#include "zel/platform/ZELSignals.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+
+enum class Answer
+{
+    Ask,
+    Yes,
+    No,
+};
+
+struct UpdateOptions
+{
+    std::string port;
+    bool yes = false;
+    bool no = false;
+    std::string language;
+    bool json = false;
+    std::string workdir;
+};
+
+// Texts of the program use \r\n; a terminal wants \n.
+std::string ForTerminal(std::string text)
+{
+    std::string::size_type at = 0;
+    while ((at = text.find("\r\n", at)) != std::string::npos)
+        text.erase(at, 1);
+    return text;
+}
+
+// The command line's face of the dialog: message boxes become caption and text, the question is
+// answered by the option or on the terminal, the progress is a bar on a terminal and plain lines
+// elsewhere. With --json every human line goes to standard error.
+class CliView : public IUpdateView
+{
+public:
+    CliView(bool json, Answer answer)
+        : m_out(json ? std::cerr : std::cout)
+        , m_answer(answer)
+        , m_barOnTerminal(ZELPlatform::IsStandardStreamTerminal(2))
+    {
+    }
+
+    void SetStatusText(const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        EndBar();
+        m_out << "Status: " << text << std::endl;
+    }
+    void SetProgress(int percent) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (percent == m_percent)
+            return;
+        m_percent = percent;
+        if (m_barOnTerminal) {
+            const int filled = percent / 5;
+            std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+                      << std::string(static_cast<std::size_t>(20 - filled), ' ') << "] " << percent << "%" << std::flush;
+            m_barShown = true;
+        } else {
+            m_out << "Progress: " << percent << "%" << std::endl;
+        }
+    }
+    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) override
+    {
+        std::lock_guard lock(m_mutex);
+        EndBar();
+        m_out << caption << ":\n" << ForTerminal(text) << std::endl;
+        if ((style & 0x0F) != ZEL_MB_YESNO)
+            return ZEL_IDOK;
+        if (onQuestion)
+            onQuestion();
+        if (m_answer != Answer::Ask) {
+            m_out << (m_answer == Answer::Yes ? "Yes" : "No") << std::endl;
+            return m_answer == Answer::Yes ? ZEL_IDYES : ZEL_IDNO;
+        }
+        return AskOnTerminal() ? ZEL_IDYES : ZEL_IDNO;
+    }
+    void SetCOMPortText(const std::string&) override {}
+    void EnableStartButton(bool) override {}
+    void EnablePortField(bool) override {}
+    void RequestClose() override { closed.Set(); }
+
+    // Asks a yes/no question on the terminal; no terminal or no answer is a No.
+    bool AskOnTerminal()
+    {
+        if (!ZELPlatform::IsStandardStreamTerminal(0))
+            return false;
+        m_out << "[y/N] " << std::flush;
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return false;
+        return line == "y" || line == "Y" || line == "yes" || line == "j" || line == "ja";
+    }
+
+    std::function<void()> onQuestion;
+    CZELEvent closed;
+
+private:
+    void EndBar()
+    {
+        if (m_barShown) {
+            std::cerr << std::endl;
+            m_barShown = false;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::ostream& m_out;
+    Answer m_answer;
+    bool m_barOnTerminal;
+    bool m_barShown = false;
+    int m_percent = -1;
+};
+
+std::string HardwareName(std::uint16_t type)
+{
+    if ((type & 0xF000) == 0x3000)
+        return GetZELRCPUTypeAsString(type);
+    if (type == 0x0091 || type == 0x0080)
+        return GetZELECPUTypeAsString(type);
+    return GetZELCCPUTypeAsString(type);
+}
+
+std::string Hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+nlohmann::json DeviceJson(const DeviceInformation& d)
+{
+    nlohmann::json expanders = nlohmann::json::array();
+    for (const ExpanderEntry& entry : d.expanders) {
+        if (entry.type == 0)
+            break;
+        expanders.push_back({ { "type", entry.type }, { "name", GetZELECPUTypeAsString(entry.type) },
+            { "version", ZELHeaderText(entry.version) }, { "selected", entry.selected != 0 } });
+    }
+    return {
+        { "hardwareType", Hex(d.hardwareType) },
+        { "hardwareName", HardwareName(d.hardwareType) },
+        { "hardwareVersion", ZELHeaderText(d.hardwareVersion) },
+        { "serialNumber", ZELHeaderText(d.serialNumber) },
+        { "versions",
+            { { "CCPU", ZELHeaderText(d.ccpuVersion) }, { "KCPU", ZELHeaderText(d.kcpuVersion) },
+                { "LCPU", ZELHeaderText(d.lcpuVersion) }, { "MCPU", ZELHeaderText(d.mcpuVersion) },
+                { "ECPU", ZELHeaderText(d.ecpuVersion) }, { "RCPU", ZELHeaderText(d.rcpuVersion) },
+                { "RCPU modem", ZELHeaderText(d.rcpuModemVersion) }, { "WCPU", ZELHeaderText(d.wcpuVersion) },
+                { "Veltrix", ZELHeaderText(d.veltrixVersion) }, { "Ombra", ZELHeaderText(d.ombraVersion) },
+                { "MCPU CAN Driver", ZELHeaderText(d.canDriverVersion) } } },
+        { "expanders", expanders },
+    };
+}
+
+nlohmann::json PlanJson(const UpdatePlan& plan, const DeviceInformation& d, CFirmwareCatalogue& catalogue)
+{
+    nlohmann::json targets = nlohmann::json::array();
+    auto add = [&](UpdateTarget target, const std::string& name, const std::string& from, int slot) {
+        if (plan.selection[static_cast<std::size_t>(target)] == 0)
+            return;
+        const FirmwareSlot& file = catalogue.Slot(slot);
+        targets.push_back({ { "target", name }, { "from", from }, { "to", ZELHeaderText(file.header.version) },
+            { "file", file.path } });
+    };
+    add(UPDATE_TARGET_RCPU, d.ombraPresent ? "Ombra Box" : "RCPU", ZELHeaderText(d.rcpuVersion), 7);
+    add(UPDATE_TARGET_VELTRIX, "Veltrix", ZELHeaderText(d.veltrixVersion), 8);
+    add(UPDATE_TARGET_LCPU, "LCPU", ZELHeaderText(d.lcpuVersion), 4);
+    add(UPDATE_TARGET_MCPU, "MCPU", ZELHeaderText(d.mcpuVersion), 5);
+    add(UPDATE_TARGET_MCPU_CAN_DRIVER, "MCPU CAN Driver", ZELHeaderText(d.canDriverVersion), 10);
+    add(UPDATE_TARGET_KCPU, "KCPU", ZELHeaderText(d.kcpuVersion), 3);
+    if (plan.selection[UPDATE_TARGET_ECPU] != 0)
+        for (const ExpanderEntry& entry : d.expanders)
+            if (entry.type != 0 && entry.selected != 0)
+                targets.push_back({ { "target", "ECPU " + GetZELECPUTypeAsString(entry.type) },
+                    { "from", ZELHeaderText(entry.version) },
+                    { "to", ZELHeaderText(catalogue.Slot(6).header.version) }, { "file", catalogue.Slot(6).path } });
+    add(UPDATE_TARGET_CCPU_TYPE1, "CCPU", ZELHeaderText(d.ccpuVersion), 1);
+    add(UPDATE_TARGET_CCPU_TYPE2, "CCPU", ZELHeaderText(d.ccpuVersion), 2);
+    add(UPDATE_TARGET_CCPU_TYPE9, "CCPU", ZELHeaderText(d.ccpuVersion), 9);
+    return { { "updateNeeded", plan.updateNeeded }, { "text", ForTerminal(plan.text) }, { "targets", targets } };
+}
+
+const char* OutcomeName(StartOutcome outcome)
+{
+    switch (outcome) {
+    case StartOutcome::AlreadyRunning: return "busy";
+    case StartOutcome::PortNotAccessible: return "port not accessible";
+    case StartOutcome::Failed: return "failed";
+    case StartOutcome::NothingToUpdate: return "nothing to update";
+    case StartOutcome::Declined: return "declined";
+    case StartOutcome::UpdateStarted: return "updated";
+    case StartOutcome::Cancelled: return "cancelled";
+    }
+    return "";
+}
+
+nlohmann::json ErrorsJson(const std::string& list)
+{
+    nlohmann::json errors = nlohmann::json::array();
+    const std::string separator = "\r\n\t- ";
+    std::string::size_type at = list.find(separator);
+    while (at != std::string::npos) {
+        const std::string::size_type next = list.find(separator, at + separator.size());
+        errors.push_back(list.substr(at + separator.size(), next == std::string::npos ? next : next - at - separator.size()));
+        at = next;
+    }
+    return errors;
+}
+
+// Ctrl-C and SIGTERM: while the device is identified the start ends cleanly; while the update thread
+// runs the operator is asked first, since a processor may be left in its bootloader.
+class StopWatcher
+{
+public:
+    StopWatcher(CUpdaterDlg& dialog, CliView& view)
+        : m_thread([this, &dialog, &view] {
+            while (ZELPlatform::WaitForStopRequest(false) == ZELPlatform::StopReason::Signal && !m_finished.load()) {
+                if (!dialog.IsUpdateThreadRunning()) {
+                    dialog.RequestCancel();
+                    continue;
+                }
+                std::cerr << "\nStopping now may leave a processor of the device in its bootloader. Stop the update "
+                             "after the current processor?"
+                          << std::endl;
+                if (view.AskOnTerminal())
+                    dialog.RequestCancel();
+            }
+        })
+    {
+    }
+    ~StopWatcher()
+    {
+        m_finished.store(true);
+        ZELPlatform::RaiseStopSignal();
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_finished{false};
+    std::thread m_thread;
+};
+
+int RunUpdate(const UpdateOptions& options, bool checkOnly)
+{
+    if (!options.workdir.empty()) {
+        std::error_code error;
+        std::filesystem::current_path(options.workdir, error);
+        if (error) {
+            std::cerr << "Cannot change into " << options.workdir << ": " << error.message() << '\n';
+            return EXIT_FAILED;
+        }
+    }
+    // Before any thread starts, so that every thread leaves the signals to the watcher.
+    ZELPlatform::BlockStopSignals();
+
+    const Answer answer = checkOnly || options.no ? Answer::No : options.yes ? Answer::Yes : Answer::Ask;
+    CliView view(options.json, answer);
+    CSerialPortLink link;
+    CUpdaterDlg dialog(view, link);
+
+    DeviceInformation device;
+    bool planShown = false;
+    view.onQuestion = [&] {
+        device = dialog.GetDeviceInformation();
+        planShown = true;
+    };
+
+    dialog.LoadSettings();
+    link.SetSerialPortSettings(options.port, link.GetBaudRateAsID());
+    if (!options.language.empty())
+        GetZELLanguage().SetLanguage(options.language == "de" ? ZEL_LANGUAGE_GERMAN : ZEL_LANGUAGE_ENGLISH);
+    dialog.StartModules();
+    dialog.ScanFirmwareFolder();
+
+    StartOutcome outcome;
+    {
+        StopWatcher watcher(dialog, view);
+        outcome = dialog.StartUpdate();
+        if (outcome == StartOutcome::PortNotAccessible)
+            std::cerr << link.GetLastOpenErrorText() << std::endl;
+        if (!planShown)
+            device = dialog.GetDeviceInformation();
+        if (outcome == StartOutcome::UpdateStarted) {
+            // The update thread's last act is the close request.
+            while (!view.closed.Wait(std::chrono::seconds(1))) {
+            }
+            dialog.WaitForUpdateThread(std::chrono::hours(1));
+        }
+    }
+
+    const long state = dialog.GetApplicationState();
+    const std::string logPath = GetZELSystemLogEx().GetFilePath();
+    dialog.SaveSettings();
+    dialog.ShutdownModules();
+
+    if (options.json) {
+        nlohmann::json result = {
+            { "device", DeviceJson(device) },
+            { "plan", planShown || outcome == StartOutcome::NothingToUpdate
+                    ? PlanJson(dialog.GetPlan(), device, dialog.GetCatalogue())
+                    : nlohmann::json(nullptr) },
+            { "result",
+                { { "outcome", OutcomeName(outcome) }, { "state", state },
+                    { "status", GetUpdateText(CUpdaterDlg::GetStateTextId(state)) },
+                    { "errors", ErrorsJson(dialog.GetErrorList()) } } },
+            { "log", logPath },
+        };
+        std::cout << result.dump(2) << std::endl;
+    } else if (!logPath.empty()) {
+        std::cout << "Log file: " << logPath << std::endl;
+    }
+
+    switch (outcome) {
+    case StartOutcome::NothingToUpdate:
+        return EXIT_DONE;
+    case StartOutcome::Declined:
+        return checkOnly ? EXIT_DONE : EXIT_FAILED;
+    case StartOutcome::UpdateStarted:
+        return state == UPDATER_STATE_SUCCEEDED ? EXIT_DONE : EXIT_FAILED;
+    default:
+        return EXIT_FAILED;
+    }
+}
+
+void Finish(int code)
+{
+    if (code != 0)
+        throw CLI::RuntimeError(code);
+}
+
+void AddCommonOptions(CLI::App* command, UpdateOptions& options)
+{
+    command->add_option("--port", options.port, "serial port: a path, COMn or a name under /dev")->required();
+    command->add_flag("--json", options.json, "print the device, the plan and the result as one JSON object");
+    command->add_option("--workdir", options.workdir, "run in this folder (ZEL.ini, Firmware, Logs)");
+}
+
+} // namespace
+
+void RegisterUpdateCommands(CLI::App& app)
+{
+    auto options = std::make_shared<UpdateOptions>();
+    CLI::App* update = app.add_subcommand("update", "identify the device, plan and install newer firmware");
+    AddCommonOptions(update, *options);
+    CLI::Option* yes = update->add_flag("--yes", options->yes, "install the planned updates without asking");
+    update->add_flag("--no", options->no, "answer the question with No")->excludes(yes);
+    update->add_option("--language", options->language, "language of the texts")->check(CLI::IsMember({ "de", "en" }));
+    update->callback([options] { Finish(RunUpdate(*options, false)); });
+
+    auto checkOptions = std::make_shared<UpdateOptions>();
+    CLI::App* check = app.add_subcommand("check", "identify the device and show the plan; installs nothing");
+    AddCommonOptions(check, *checkOptions);
+    check->callback([checkOptions] { Finish(RunUpdate(*checkOptions, true)); });
+}
