@@ -71,6 +71,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         EndBar();
+        m_percent = -1; // each target's bar starts anew
         m_out << "Status: " << text << std::endl;
     }
     void SetProgress(int percent) override
@@ -156,9 +157,9 @@ std::string Hex(unsigned value)
     return text;
 }
 
-nlohmann::json DeviceJson(const DeviceInformation& d)
+nlohmann::ordered_json DeviceJson(const DeviceInformation& d)
 {
-    nlohmann::json expanders = nlohmann::json::array();
+    nlohmann::ordered_json expanders = nlohmann::ordered_json::array();
     for (const ExpanderEntry& entry : d.expanders) {
         if (entry.type == 0)
             break;
@@ -181,9 +182,9 @@ nlohmann::json DeviceJson(const DeviceInformation& d)
     };
 }
 
-nlohmann::json PlanJson(const UpdatePlan& plan, const DeviceInformation& d, CFirmwareCatalogue& catalogue)
+nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation& d, CFirmwareCatalogue& catalogue)
 {
-    nlohmann::json targets = nlohmann::json::array();
+    nlohmann::ordered_json targets = nlohmann::ordered_json::array();
     auto add = [&](UpdateTarget target, const std::string& name, const std::string& from, int slot) {
         if (plan.selection[static_cast<std::size_t>(target)] == 0)
             return;
@@ -223,9 +224,9 @@ const char* OutcomeName(StartOutcome outcome)
     return "";
 }
 
-nlohmann::json ErrorsJson(const std::string& list)
+nlohmann::ordered_json ErrorsJson(const std::string& list)
 {
-    nlohmann::json errors = nlohmann::json::array();
+    nlohmann::ordered_json errors = nlohmann::ordered_json::array();
     const std::string separator = "\r\n\t- ";
     std::string::size_type at = list.find(separator);
     while (at != std::string::npos) {
@@ -323,11 +324,11 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     dialog.ShutdownModules();
 
     if (options.json) {
-        nlohmann::json result = {
+        nlohmann::ordered_json result = {
             { "device", DeviceJson(device) },
             { "plan", planShown || outcome == StartOutcome::NothingToUpdate
                     ? PlanJson(dialog.GetPlan(), device, dialog.GetCatalogue())
-                    : nlohmann::json(nullptr) },
+                    : nlohmann::ordered_json(nullptr) },
             { "result",
                 { { "outcome", OutcomeName(outcome) }, { "state", state },
                     { "status", GetUpdateText(CUpdaterDlg::GetStateTextId(state)) },

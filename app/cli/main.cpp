@@ -1,5 +1,6 @@
 #include "app/cli/FwCommand.h"
 #include "app/cli/SimCommand.h"
+#include "app/cli/UpdateCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +13,9 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
     RegisterSimCommand(app);
+#ifdef TARN_HAVE_UPDATE_COMMANDS
+    RegisterUpdateCommands(app);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

@@ -1,0 +1,131 @@
+// tarn check and tarn update as a new user runs them: firmware packed with tarn fw, the simulator on a
+// pseudo-terminal, the program in its own working folder.
+#include "sim/CSimScenario.h"
+#include "sim/CSimServer.h"
+#include "support/ZELTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::string Tarn(const std::string& arguments)
+{
+    return std::string("'") + TARN_PROGRAM + "' " + arguments + " </dev/null";
+}
+
+class TarnAgainstSimulator : public ::testing::Test
+{
+protected:
+    void Serve(const std::string& json)
+    {
+        CSimScenario scenario;
+        std::string error;
+        ASSERT_TRUE(CSimScenario::Parse(json, scenario, error)) << error;
+        server = std::make_unique<CSimServer>(std::move(scenario));
+        ASSERT_EQ(server->Start(), 0);
+    }
+    void Pack(int type, const std::string& version, const std::string& name)
+    {
+        std::filesystem::create_directories(folder.Path() / "Firmware");
+        ZELTest::WriteFile(folder.File("image.bin"), std::string(2048, '\x5A'));
+        const ZELTest::ProcessResult packed = ZELTest::RunProgram(Tarn("fw pack --type " + std::to_string(type)
+            + " --version '" + version + "' '" + folder.File("image.bin") + "' '"
+            + folder.File("Firmware/" + name) + "'"));
+        ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    }
+    ZELTest::ProcessResult Run(const std::string& command)
+    {
+        return ZELTest::RunProgram(Tarn(command + " --port '" + server->Path() + "' --workdir '" + folder.Path().string() + "'"));
+    }
+
+    ZELTest::TemporaryDirectory folder;
+    std::unique_ptr<CSimServer> server;
+};
+
+const char* const kQtr1 = R"({ "device": { "hardware": "QTR-1",
+    "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+    "expanders": [ { "type": 16, "version": "V 02.03.00" }, { "type": 33, "version": "V 02.03.00" } ] } })";
+
+} // namespace
+
+TEST_F(TarnAgainstSimulator, CheckPrintsDeviceAndPlanAsJson)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    const ZELTest::ProcessResult result = Run("check --json 2>/dev/null");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    const nlohmann::json report = nlohmann::json::parse(result.output);
+    EXPECT_EQ(report["device"]["hardwareType"], "0x1000");
+    EXPECT_EQ(report["device"]["hardwareName"], "QTR-1");
+    EXPECT_EQ(report["device"]["versions"]["KCPU"], "V 01.04.00");
+    EXPECT_EQ(report["device"]["expanders"].size(), 2u);
+    ASSERT_EQ(report["plan"]["targets"].size(), 1u);
+    EXPECT_EQ(report["plan"]["targets"][0]["target"], "KCPU");
+    EXPECT_EQ(report["plan"]["targets"][0]["from"], "V 01.04.00");
+    EXPECT_EQ(report["plan"]["targets"][0]["to"], "V 01.05.00");
+    EXPECT_EQ(report["plan"]["targets"][0]["file"], "./Firmware/kcpu.tarn");
+    EXPECT_EQ(report["result"]["outcome"], "declined");
+    EXPECT_EQ(report["result"]["state"], 0);
+}
+
+TEST_F(TarnAgainstSimulator, UpdateNoShowsThePlanAndEndsWithOne)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    const ZELTest::ProcessResult result = Run("update --no");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("Start Update:\nThe following updates can be performed:\n\n  - KCPU (V 01.04.00 -> "
+                                 "V 01.05.00)\n\nDo you want to install these updates now?\nNo"),
+        std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("Log file: "), std::string::npos) << result.output;
+    // The settings keep the port for the next start.
+    EXPECT_NE(ZELTest::ReadFile(folder.File("ZEL.ini")).find(server->Path()), std::string::npos);
+}
+
+TEST_F(TarnAgainstSimulator, NothingToUpdateEndsWithZero)
+{
+    Serve(kQtr1);
+    const ZELTest::ProcessResult result = Run("update --no --language de");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Update abgebrochen:\nDie neueste Firmware für das aktuelle Gerät ist bereits "
+                                 "installiert:\n\n\t- CCPU V 02.09.30"),
+        std::string::npos)
+        << result.output;
+}
+
+TEST_F(TarnAgainstSimulator, ASilentDeviceIsUnknown)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1" }, "faults": [ { "kind": "noAnswer" } ] })");
+    const ZELTest::ProcessResult result = Run("check --json 2>/dev/null");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const nlohmann::json report = nlohmann::json::parse(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "failed");
+    EXPECT_EQ(report["result"]["state"], 11);
+    EXPECT_TRUE(report["plan"].is_null());
+}
+
+TEST(TarnUpdate, APortThatCannotBeOpenedGivesTheReason)
+{
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = ZELTest::RunProgram(
+        Tarn("update --no --port /dev/tarn-no-such-port --workdir '" + folder.Path().string() + "'"));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.output.find("Update aborted:\nThe update could not be started because the COM port could not be "
+                                 "accessed."),
+        std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("No such file or directory"), std::string::npos) << result.output;
+}
+
+TEST(TarnUpdate, WrongUsageEndsWithTwo)
+{
+    EXPECT_EQ(ZELTest::RunProgram(Tarn("update")).exitCode, 2);
+    EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --yes --no")).exitCode, 2);
+    EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --language fr")).exitCode, 2);
+}
