@@ -6,11 +6,13 @@
 #include "zel/commands/CZELCommandSet.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/platform/ZELSerialPortList.h"
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/queue/CZELMessageQueue.h"
 #include "zel/serial/CZELSerialPort.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <condition_variable>
@@ -536,4 +538,23 @@ TEST(CZELUdevHotPlugMonitor, StartsAndStopsWithoutEvents)
     EXPECT_EQ(monitor->IsRunning(), error == 0);
     monitor->Stop();
     EXPECT_FALSE(monitor->IsRunning());
+}
+
+TEST(TarnPorts, ListsThePortsAsTextAndJson)
+{
+    const ZELTest::ProcessResult text = ZELTest::RunProgram(TARN_PROGRAM " ports");
+    EXPECT_EQ(text.exitCode, 0) << text.output;
+    EXPECT_FALSE(text.output.empty());
+
+    const ZELTest::ProcessResult json = ZELTest::RunProgram(TARN_PROGRAM " ports --json 2>/dev/null");
+    ASSERT_EQ(json.exitCode, 0) << json.output;
+    const nlohmann::json list = nlohmann::json::parse(json.output, nullptr, false);
+    ASSERT_TRUE(list.is_array()) << json.output;
+    const auto ports = ZELPlatform::ListSerialPorts();
+    ASSERT_EQ(list.size(), ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(list[i].value("path", ""), ports[i].path);
+        for (const char* key : {"byId", "vendorId", "productId", "manufacturer", "product", "serial", "driver"})
+            EXPECT_TRUE(list[i].contains(key)) << key;
+    }
 }

@@ -47,9 +47,14 @@ std::string DriverOf(udev_device* device)
     const std::string own = Property(device, "ID_USB_DRIVER");
     if (!own.empty())
         return own;
-    udev_device* parent = ::udev_device_get_parent(device);
-    const char* driver = parent != nullptr ? ::udev_device_get_driver(parent) : nullptr;
-    return driver != nullptr ? driver : "";
+    // Newer kernels put the serial core's own "port" and "ctrl" devices between a UART and its tty.
+    for (udev_device* parent = ::udev_device_get_parent(device); parent != nullptr;
+         parent = ::udev_device_get_parent(parent)) {
+        const char* driver = ::udev_device_get_driver(parent);
+        if (driver != nullptr && std::strcmp(driver, "port") != 0 && std::strcmp(driver, "ctrl") != 0)
+            return driver;
+    }
+    return {};
 }
 
 } // namespace
