@@ -17,7 +17,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -42,7 +41,6 @@ struct UpdateOptions
     bool no = false;
     std::string language;
     bool json = false;
-    std::string workdir;
 };
 
 // Texts of the program use \r\n; a terminal wants \n.
@@ -272,14 +270,6 @@ private:
 
 int RunUpdate(const UpdateOptions& options, bool checkOnly)
 {
-    if (!options.workdir.empty()) {
-        std::error_code error;
-        std::filesystem::current_path(options.workdir, error);
-        if (error) {
-            std::cerr << "Cannot change into " << options.workdir << ": " << error.message() << '\n';
-            return EXIT_FAILED;
-        }
-    }
     // Before any thread starts, so that every thread leaves the signals to the watcher.
     ZELPlatform::BlockStopSignals();
 
@@ -362,7 +352,6 @@ void AddCommonOptions(CLI::App* command, UpdateOptions& options)
 {
     command->add_option("--port", options.port, "serial port: a path, COMn or a name under /dev")->required();
     command->add_flag("--json", options.json, "print the device, the plan and the result as one JSON object");
-    command->add_option("--workdir", options.workdir, "run in this folder (ZEL.ini, Firmware, Logs)");
 }
 
 } // namespace

@@ -18,6 +18,13 @@ std::string Tarn(const std::string& arguments)
     return std::string("'") + TARN_PROGRAM + "' " + arguments + " </dev/null";
 }
 
+// The JSON object of a run whose standard error (human lines) is mixed in before it.
+nlohmann::json Report(const std::string& output)
+{
+    const std::string::size_type start = output.rfind("\n{\n");
+    return nlohmann::json::parse(start == std::string::npos ? output : output.substr(start + 1));
+}
+
 class TarnAgainstSimulator : public ::testing::Test
 {
 protected:
@@ -40,7 +47,9 @@ protected:
     }
     ZELTest::ProcessResult Run(const std::string& command)
     {
-        return ZELTest::RunProgram(Tarn(command + " --port '" + server->Path() + "' --workdir '" + folder.Path().string() + "'"));
+        // ZEL.ini is read from the folder that is current when the program starts.
+        return ZELTest::RunProgram(
+            "cd '" + folder.Path().string() + "' && " + Tarn(command + " --port '" + server->Path() + "'"));
     }
 
     ZELTest::TemporaryDirectory folder;
@@ -57,9 +66,9 @@ TEST_F(TarnAgainstSimulator, CheckPrintsDeviceAndPlanAsJson)
 {
     Serve(kQtr1);
     Pack(3, "V 01.05.00", "kcpu.tarn");
-    const ZELTest::ProcessResult result = Run("check --json 2>/dev/null");
+    const ZELTest::ProcessResult result = Run("check --json");
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    const nlohmann::json report = nlohmann::json::parse(result.output);
+    const nlohmann::json report = Report(result.output);
     EXPECT_EQ(report["device"]["hardwareType"], "0x1000");
     EXPECT_EQ(report["device"]["hardwareName"], "QTR-1");
     EXPECT_EQ(report["device"]["versions"]["KCPU"], "V 01.04.00");
@@ -102,9 +111,9 @@ TEST_F(TarnAgainstSimulator, NothingToUpdateEndsWithZero)
 TEST_F(TarnAgainstSimulator, ASilentDeviceIsUnknown)
 {
     Serve(R"({ "device": { "hardware": "QTR-1" }, "faults": [ { "kind": "noAnswer" } ] })");
-    const ZELTest::ProcessResult result = Run("check --json 2>/dev/null");
+    const ZELTest::ProcessResult result = Run("check --json");
     EXPECT_EQ(result.exitCode, 1) << result.output;
-    const nlohmann::json report = nlohmann::json::parse(result.output);
+    const nlohmann::json report = Report(result.output);
     EXPECT_EQ(report["result"]["outcome"], "failed");
     EXPECT_EQ(report["result"]["state"], 11);
     EXPECT_TRUE(report["plan"].is_null());
@@ -114,7 +123,7 @@ TEST(TarnUpdate, APortThatCannotBeOpenedGivesTheReason)
 {
     ZELTest::TemporaryDirectory folder;
     const ZELTest::ProcessResult result = ZELTest::RunProgram(
-        Tarn("update --no --port /dev/tarn-no-such-port --workdir '" + folder.Path().string() + "'"));
+        "cd '" + folder.Path().string() + "' && " + Tarn("update --no --port /dev/tarn-no-such-port"));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.output.find("Update aborted:\nThe update could not be started because the COM port could not be "
                                  "accessed."),
@@ -125,6 +134,8 @@ TEST(TarnUpdate, APortThatCannotBeOpenedGivesTheReason)
 
 TEST(TarnUpdate, WrongUsageEndsWithTwo)
 {
+    ZELTest::TemporaryDirectory folder;
+    ZELTest::ScopedCurrentDirectory inFolder(folder.Path());
     EXPECT_EQ(ZELTest::RunProgram(Tarn("update")).exitCode, 2);
     EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --yes --no")).exitCode, 2);
     EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --language fr")).exitCode, 2);
