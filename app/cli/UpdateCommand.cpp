@@ -1,6 +1,7 @@
 #include "app/cli/UpdateCommand.h"
 
 #include "app/core/CSerialPortLink.h"
+#include "app/core/CUpdateProcedures.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/UpdateTexts.h"
 #include "zel/firmware/CZELFileHeader.h"
@@ -277,6 +278,7 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     CliView view(options.json, answer);
     CSerialPortLink link;
     CUpdaterDlg dialog(view, link);
+    CUpdateProcedures procedures(dialog);
 
     DeviceInformation device;
     bool planShown = false;

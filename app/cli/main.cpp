@@ -1,3 +1,4 @@
+#include "app/cli/DemoCommand.h"
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
 #include "app/cli/SimCommand.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
     RegisterPortsCommand(app);
 #ifdef TARN_HAVE_UPDATE_COMMANDS
     RegisterUpdateCommands(app);
+    RegisterDemoCommand(app);
 #endif
     try {
         app.parse(argc, argv);
