@@ -2,39 +2,18 @@
 // port, the STM32 bootloader client on the same port, the system log writing its CSV file. Each case
 // checks the simulated processors' flash against the images packed into the firmware files and the
 // lines of the log file.
-#include "app/core/CSerialPortLink.h"
-#include "app/core/CUpdateProcedures.h"
-#include "sim/CSimScenario.h"
-#include "sim/CSimServer.h"
-#include "support/ZELTestSupport.h"
-#include "update/UpdaterTestSupport.h"
-#include "zel/firmware/CZELFileHeader.h"
-#include "zel/foundation/CZELLanguage.h"
-#include "zel/log/CZELSystemLogEx.h"
+#include "procedures/ProceduresTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
-using UpdaterTest::Bytes;
-using UpdaterTest::RecordingView;
+using namespace ProceduresTest;
 using Processor = CSimDevice::Processor;
-using namespace std::chrono_literals;
-
-constexpr auto kRunTimeout = 120s;
-
-struct Firmware
-{
-    int type;
-    const char* version;
-    std::size_t size;
-};
 
 enum class Where
 {
@@ -67,85 +46,10 @@ struct Case
     std::vector<int> progress = {};    // exactly these values were shown, in order
 };
 
-// A plain image that names its version (the simulator reports it after the flash) and does not end
-// in an erased byte.
-Bytes Image(const Firmware& file)
-{
-    Bytes image(file.size);
-    for (std::size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<std::uint8_t>(i * 31 + static_cast<std::size_t>(file.type) * 7);
-    const std::size_t length = std::min(image.size(), std::strlen(file.version));
-    std::memcpy(image.data(), file.version, length);
-    image.back() = 0x5A;
-    return image;
-}
-
-std::string FileName(int type)
-{
-    return "t" + std::to_string(type) + ".tarn";
-}
-
-void Pack(const Firmware& file)
-{
-    const Bytes image = Image(file);
-    const std::string plain = "plain-" + std::to_string(file.type) + ".bin";
-    ZELTest::WriteFile(plain, std::string(image.begin(), image.end()));
-    _FILE_HEADER header {};
-    header.fileType = static_cast<std::uint32_t>(file.type);
-    std::strncpy(header.version, file.version, sizeof header.version - 1);
-    ASSERT_EQ(GetZELFileHeader().CreateNewFile(plain, "Firmware/" + FileName(file.type), &header), 0);
-}
-
 std::string GoingToInstall(const std::string& rest)
 {
     return "The following firmware is going to be installed: " + rest;
 }
-
-// One run as an operator who answers Yes; the server keeps the device for inspection.
-class UpdateRun
-{
-public:
-    explicit UpdateRun(const Case& c)
-        : m_here(m_folder.Path())
-    {
-        std::filesystem::create_directories("Firmware");
-        for (const Firmware& file : c.files)
-            Pack(file);
-        CSimScenario scenario;
-        std::string error;
-        EXPECT_TRUE(CSimScenario::Parse(c.scenario, scenario, error)) << error;
-        server = std::make_unique<CSimServer>(std::move(scenario));
-        EXPECT_EQ(server->Start(), 0);
-
-        GetZELLanguage().SetLanguage(ZEL_LANGUAGE_ENGLISH);
-        GetZELSystemLogEx().SetFileFilter(0xFFFFFFFFu);
-        view.answer = ZEL_IDYES;
-        link.SetSerialPortSettings(server->Path(), link.GetBaudRateAsID());
-        UpdaterSettings settings;
-        settings.protocol = c.protocol;
-        settings.mcpuMode = c.mcpuMode;
-        dialog.SetSettings(settings);
-        dialog.StartModules();
-        dialog.ScanFirmwareFolder();
-        outcome = dialog.StartUpdate();
-        if (outcome == StartOutcome::UpdateStarted)
-            finished = dialog.WaitForUpdateThread(kRunTimeout);
-        const std::string path = GetZELSystemLogEx().GetFilePath();
-        dialog.ShutdownModules();
-        log = ZELTest::ReadFile(path);
-    }
-
-    ZELTest::TemporaryDirectory m_folder;
-    ZELTest::ScopedCurrentDirectory m_here;
-    std::unique_ptr<CSimServer> server;
-    RecordingView view;
-    CSerialPortLink link;
-    CUpdaterDlg dialog{view, link};
-    CUpdateProcedures procedures{dialog};
-    StartOutcome outcome = StartOutcome::Failed;
-    bool finished = false;
-    std::string log;
-};
 
 void CheckFlash(const Case& c, UpdateRun& run)
 {
@@ -182,7 +86,7 @@ void CheckFlash(const Case& c, UpdateRun& run)
 void RunCases(const std::vector<Case>& cases)
 {
     for (const Case& c : cases) {
-        UpdateRun run(c);
+        UpdateRun run(c.scenario, c.protocol, c.mcpuMode, c.files);
         ASSERT_EQ(run.outcome, StartOutcome::UpdateStarted) << c.name << "\n" << run.log;
         ASSERT_TRUE(run.finished) << c.name;
         EXPECT_EQ(run.dialog.GetApplicationState(), c.state) << c.name << "\n" << run.log;
