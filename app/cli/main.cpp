@@ -15,11 +15,9 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
     RegisterSimCommand(app);
-    RegisterPortsCommand(app);
-#ifdef TARN_HAVE_UPDATE_COMMANDS
     RegisterUpdateCommands(app);
+    RegisterPortsCommand(app);
     RegisterDemoCommand(app);
-#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
