@@ -638,8 +638,8 @@ long CZELScriva::ProcessNotExpanderFinished(const std::uint8_t* packet)
 long CZELScriva::ProcessAckDumpSettings(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU_CMD_ID_ACK_DUMP_SETTINGS", CZELCommandSet::ProcessAckDumpSettings(packet, &state),
-        *state);
+    const long result = CZELCommandSet::ProcessAckDumpSettings(packet, &state);
+    return StatusReply("CCPU_CMD_ID_ACK_DUMP_SETTINGS", result, *state);
 }
 
 long CZELScriva::ProcessAckGetStatus(const std::uint8_t* packet, std::uint8_t* count, std::uint8_t* bytes,
@@ -765,105 +765,106 @@ long CZELScriva::ProcessAckReadAssignments(const std::uint8_t* packet, std::uint
 long CZELScriva::ProcessAckSetHardwareInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU_CMD_ID_ACK_SET_HARDWARE_INFO", CZELCommandSet::ProcessAckSetHardwareInfo(packet, &state),
-        *state);
+    const long result = CZELCommandSet::ProcessAckSetHardwareInfo(packet, &state);
+    return StatusReply("CCPU_CMD_ID_ACK_SET_HARDWARE_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetCCPU2HardwareInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU2_CMD_ID_ACK_SET_HARDWARE_INFO",
-        CZELCommandSet::ProcessAckSetCCPU2HardwareInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetCCPU2HardwareInfo(packet, &state);
+    return StatusReply("CCPU2_CMD_ID_ACK_SET_HARDWARE_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetECPUHardwareInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("ECPU_CMD_ID_ACK_SET_HARDWARE_INFO",
-        CZELCommandSet::ProcessAckSetECPUHardwareInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetECPUHardwareInfo(packet, &state);
+    return StatusReply("ECPU_CMD_ID_ACK_SET_HARDWARE_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetRCPUHardwareInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_ACK_SET_HARDWARE_INFO",
-        CZELCommandSet::ProcessAckSetRCPUHardwareInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetRCPUHardwareInfo(packet, &state);
+    return StatusReply("RCPU_CMD_ID_ACK_SET_HARDWARE_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetProductionInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU_CMD_ID_ACK_SET_PRODUCTION_INFO",
-        CZELCommandSet::ProcessAckSetProductionInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetProductionInfo(packet, &state);
+    return StatusReply("CCPU_CMD_ID_ACK_SET_PRODUCTION_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetCCPU2ProductionInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU2_CMD_ID_ACK_SET_PRODUCTION_INFO",
-        CZELCommandSet::ProcessAckSetCCPU2ProductionInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetCCPU2ProductionInfo(packet, &state);
+    return StatusReply("CCPU2_CMD_ID_ACK_SET_PRODUCTION_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetECPUProductionInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("ECPU_CMD_ID_ACK_SET_PRODUCTION_INFO",
-        CZELCommandSet::ProcessAckSetECPUProductionInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetECPUProductionInfo(packet, &state);
+    return StatusReply("ECPU_CMD_ID_ACK_SET_PRODUCTION_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetRCPUProductionInfo(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_ACK_SET_PRODUCTION_INFO",
-        CZELCommandSet::ProcessAckSetRCPUProductionInfo(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetRCPUProductionInfo(packet, &state);
+    return StatusReply("RCPU_CMD_ID_ACK_SET_PRODUCTION_INFO", result, *state);
 }
 
 long CZELScriva::ProcessAckSetRCPUModemConfig(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_ACK_SET_MODEM_CONFIG",
-        CZELCommandSet::ProcessAckSetRCPUModemConfig(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetRCPUModemConfig(packet, &state);
+    return StatusReply("RCPU_CMD_ID_ACK_SET_MODEM_CONFIG", result, *state);
 }
 
 long CZELScriva::ProcessAckSetRCPURegion(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_ACK_SET_REGION", CZELCommandSet::ProcessAckSetRCPURegion(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessAckSetRCPURegion(packet, &state);
+    return StatusReply("RCPU_CMD_ID_ACK_SET_REGION", result, *state);
 }
 
 long CZELScriva::ProcessCCPU2AckSwitchToBootLoader(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("CCPU2_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER",
-        CZELCommandSet::ProcessCCPU2AckSwitchToBootLoader(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessCCPU2AckSwitchToBootLoader(packet, &state);
+    return StatusReply("CCPU2_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER", result, *state);
 }
 
 long CZELScriva::ProcessRCPUAckSwitchToBootLoader(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER",
-        CZELCommandSet::ProcessRCPUAckSwitchToBootLoader(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessRCPUAckSwitchToBootLoader(packet, &state);
+    return StatusReply("RCPU_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER", result, *state);
 }
 
 long CZELScriva::ProcessVeltrixAckSwitchToBootLoader(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("VELTRIX_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER",
-        CZELCommandSet::ProcessVeltrixAckSwitchToBootLoader(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessVeltrixAckSwitchToBootLoader(packet, &state);
+    return StatusReply("VELTRIX_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER", result, *state);
 }
 
 long CZELScriva::ProcessOmbraAckSwitchToBootLoader(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("OMBRA_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER",
-        CZELCommandSet::ProcessOmbraAckSwitchToBootLoader(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessOmbraAckSwitchToBootLoader(packet, &state);
+    return StatusReply("OMBRA_CMD_ID_ACK_SWITCH_TO_BOOT_LOADER", result, *state);
 }
 
 long CZELScriva::ProcessRCPUNotSetModemConfig(const std::uint8_t* packet, std::uint8_t* status)
 {
     Out state(status);
-    return StatusReply("RCPU_CMD_ID_NOT_SET_MODEM_CONFIG",
-        CZELCommandSet::ProcessRCPUNotSetModemConfig(packet, &state), *state);
+    const long result = CZELCommandSet::ProcessRCPUNotSetModemConfig(packet, &state);
+    return StatusReply("RCPU_CMD_ID_NOT_SET_MODEM_CONFIG", result, *state);
 }
 
 long CZELScriva::ProcessAckGetHardwareInfo(const std::uint8_t* packet, std::uint16_t* hardwareType,
