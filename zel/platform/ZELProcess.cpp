@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -93,6 +94,14 @@ std::string GetLibraryDirectory()
     const std::string path = info.dli_fname;
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string GetPluginDirectory()
+{
+    const std::string library = GetLibraryDirectory();
+    const std::string installed = library + "/tarn/plugins";
+    std::error_code error;
+    return std::filesystem::is_directory(installed, error) ? installed : library;
 }
 
 } // namespace ZELPlatform

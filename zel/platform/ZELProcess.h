@@ -18,4 +18,8 @@ std::string GetProgramPath();
 // Directory that holds the file this library was loaded from.
 std::string GetLibraryDirectory();
 
+// Folder the plug-ins are loaded from: <library dir>/tarn/plugins in an installed tree, otherwise
+// the library directory itself (the build tree keeps plug-ins beside the library).
+std::string GetPluginDirectory();
+
 } // namespace ZELPlatform
