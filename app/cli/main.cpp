@@ -1,4 +1,5 @@
 #include "app/cli/FwCommand.h"
+#include "app/cli/SelftestCommand.h"
 #include "app/cli/SimCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
     RegisterSimCommand(app);
+    RegisterSelftestCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

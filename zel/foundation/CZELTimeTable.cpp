@@ -25,7 +25,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
              &targetRound, &pauseShort, &pauseMedium, &pauseLong, &pauseRestart, &expanderCollection,
              &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
              &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
-             &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout})
+             &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait})
         Scale(*value, divisor);
 }
 
