@@ -282,8 +282,9 @@ long CZELMemoryDump::ProvokeCrash()
     if (!m_handlersInstalled.load())
         return ZEL_STATUS_NOT_INITIALIZED;
     AddOutput(Text(19), ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
-    // Read through a volatile pointer, so the compiler cannot see that it is null.
-    volatile int* volatile target = nullptr;
+    // A member of an object at address null: the pointer is volatile so the compiler keeps the
+    // write, and made from an integer so the undefined-behaviour sanitizer lets it fault.
+    volatile int* volatile target = reinterpret_cast<volatile int*>(0x10);
     *target = 19;
     return ZEL_STATUS_SUCCESS;
 }
