@@ -20,14 +20,6 @@
 #include <stdexcept>
 #include <string>
 
-#if defined(__SANITIZE_THREAD__)
-// The report's symbolised back-trace allocates inside the signal handler on purpose.
-extern "C" const char* __tsan_default_options()
-{
-    return "report_signal_unsafe=0";
-}
-#endif
-
 // Outside the unnamed namespace: with every subclass known the compiler would resolve the call.
 class Describable;
 void CallsDescribe(Describable* object);
@@ -160,13 +152,19 @@ int Run(const std::string& mode)
     } else if (mode == "second-fault") {
         // The first fault's message box (shown in this process) waits for its user; meanwhile a
         // second thread faults.
+        // The second thread starts before the fault, as threads do; only its fault waits for the box.
+        static CZELEvent secondMayFault;
+        static CZELNativeThread second;
+        second.Start([] {
+            secondMayFault.Wait(std::chrono::milliseconds(-1));
+            SecondThreadNullWrite();
+        });
         dump.SetShowMessageBoxAfterDump(true);
         ZELSetMessageBoxBackend([](const std::string&, const std::string&, unsigned int) -> int {
             static std::atomic<int> boxes{0};
             if (++boxes > 1)
                 return ZEL_IDOK; // the second box is closed at once
-            static CZELNativeThread second;
-            second.Start(&SecondThreadNullWrite);
+            secondMayFault.Set();
             WaitForever();
         });
         CrashByNullWrite();
