@@ -1,5 +1,6 @@
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
+#include "app/cli/SelftestCommand.h"
 #include "app/cli/SimCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
     RegisterFwCommand(app);
     RegisterSimCommand(app);
     RegisterPortsCommand(app);
+    RegisterSelftestCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
