@@ -1,6 +1,7 @@
 #include "app/cli/DemoCommand.h"
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
+#include "app/cli/SelftestCommand.h"
 #include "app/cli/SimCommand.h"
 #include "app/cli/UpdateCommand.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     RegisterUpdateCommands(app);
     RegisterPortsCommand(app);
     RegisterDemoCommand(app);
+    RegisterSelftestCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -85,12 +86,19 @@ std::string GetProgramPath()
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
-std::string GetLibraryDirectory()
+std::string GetLibraryPath()
 {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&GetLibraryDirectory), &info) == 0 || info.dli_fname == nullptr)
+    if (::dladdr(reinterpret_cast<void*>(&GetLibraryPath), &info) == 0 || info.dli_fname == nullptr)
         return {};
-    const std::string path = info.dli_fname;
+    return info.dli_fname;
+}
+
+std::string GetLibraryDirectory()
+{
+    const std::string path = GetLibraryPath();
+    if (path.empty())
+        return {};
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
@@ -98,6 +106,14 @@ std::string GetLibraryDirectory()
 bool IsStandardStreamTerminal(int stream)
 {
     return stream >= 0 && stream <= 2 && ::isatty(stream) == 1;
+}
+
+std::string GetPluginDirectory()
+{
+    const std::string library = GetLibraryDirectory();
+    const std::string installed = library + "/tarn/plugins";
+    std::error_code error;
+    return std::filesystem::is_directory(installed, error) ? installed : library;
 }
 
 } // namespace ZELPlatform

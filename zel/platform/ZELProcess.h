@@ -15,10 +15,17 @@ std::string GetCurrentDirectory();
 // Full path of the running program file; empty when unknown.
 std::string GetProgramPath();
 
+// Path of the file this library was loaded from; empty when unknown.
+std::string GetLibraryPath();
+
 // Directory that holds the file this library was loaded from.
 std::string GetLibraryDirectory();
 
 // True when standard input (0), output (1) or error (2) is a terminal.
 bool IsStandardStreamTerminal(int stream);
+
+// Folder the plug-ins are loaded from: <library dir>/tarn/plugins in an installed tree, otherwise
+// the library directory itself (the build tree keeps plug-ins beside the library).
+std::string GetPluginDirectory();
 
 } // namespace ZELPlatform
