@@ -8,6 +8,7 @@
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/plugins/CZELPluginManager.h"
 #include "zel/serial/ZELProtocol.h"
 #include "zel/stm32/CZELSTM32BootLoader.h"
 #include "zel/threads/CZELThreadMonitor.h"
@@ -160,10 +161,21 @@ long CUpdaterDlg::StopMessageQueue()
     return m_queue.Terminate();
 }
 
-// The traffic dump plug-in is loaded here once the plug-in manager exists; until then the update
-// runs without it.
-void CUpdaterDlg::LoadTrafficDumpPlugin() {}
-void CUpdaterDlg::EndTrafficDumpPlugin() {}
+// The traffic dump plug-in writes the device's answers of one run to the log. A run goes on
+// without it when it cannot be loaded; a second load while it is loaded is refused by name.
+void CUpdaterDlg::LoadTrafficDumpPlugin()
+{
+    GetZELPluginManager().LoadPlugin("Scriva.dll");
+    std::int32_t running = 1;
+    GetZELPluginManager().CallPluginProcessEvent(ZEL_PLUGIN_EVENT_UPDATE_RUN, &running);
+}
+
+void CUpdaterDlg::EndTrafficDumpPlugin()
+{
+    std::int32_t running = 0;
+    GetZELPluginManager().CallPluginProcessEvent(ZEL_PLUGIN_EVENT_UPDATE_RUN, &running);
+    GetZELPluginManager().UnloadAllPlugins();
+}
 
 // ---------------------------------------------------------------------------------------------
 // State
