@@ -174,8 +174,13 @@ void CSimServer::Schedule(std::vector<CSimDevice::Outgoing>& outgoing, Clock::ti
             default: break;
             }
         }
-        if (!dropped)
-            m_outbox.emplace(now + packet.delay, std::move(bytes));
+        if (dropped)
+            continue;
+        // The line is first in, first out: a late answer holds back every answer after it.
+        auto due = now + packet.delay;
+        if (!m_outbox.empty())
+            due = std::max(due, m_outbox.rbegin()->first);
+        m_outbox.emplace(due, std::move(bytes));
     }
     outgoing.clear();
 }

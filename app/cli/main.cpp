@@ -1,4 +1,5 @@
 #include "app/cli/FwCommand.h"
+#include "app/cli/PortsCommand.h"
 #include "app/cli/SimCommand.h"
 #include "app/cli/UpdateCommand.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
     RegisterSimCommand(app);
+    RegisterPortsCommand(app);
 #ifdef TARN_HAVE_UPDATE_COMMANDS
     RegisterUpdateCommands(app);
 #endif

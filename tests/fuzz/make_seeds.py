@@ -84,3 +84,25 @@ PARSERS = {
 }
 for name, (index, size, payload) in PARSERS.items():
     write("parser", name, bytes([index, size]) + payload)
+
+# Traffic dump: whole packets as the serial link delivers them.
+SCRIVA = {
+    "device_info": ccpu(0x42, 0x4001, info),
+    "status_list": ccpu(0x42, 0x4002, bytes([0, 2, 0x81])),
+    "send_firmware": ccpu(0x42, 0x4015, b"\x03"),
+    "assignments": ccpu(0x42, 0x402E, bytes([0, 2]) + bytes(508)),
+    "status_notification": ccpu(0x42, 0x8002, bytes([2, 10, 0, 26, 1, 0, 0, 0, 99, 125, 5])),
+    "pwm_calibration": ccpu(0x42, 0x4B23, bytes(29)),
+    "carried_mcpu": ccpu(0x42, 0x801F, mcpu(0x3E, 0x4C, bytes([1]) + bytes(13))),
+    "rcpu_status": ccpu(0x42, 0x8C02, bytes([2, 0x30, 1, 2, 3, 4, 5, 6, 0xF6])),
+    "debug": ccpu(0x42, 0xBFFF, bytes([1, 0, 3]) + b"trace text"),
+    "ccpu2_info": ccpu(0x19, 0x4D01, bytes([1, 0x80, 0x10]) + text("HV") + text("SN") + text("C")),
+    "veltrix_values": ccpu(0x05, 0x80FF, bytes(range(20))),
+    "ombra_values": ccpu(0x85, 0x80FF, bytes(5)),
+    "module_list": mcpu(0x3E, 0x4C, bytes([2]) + bytes(26)),
+    "confirm": mcpu(0x24, 0x43, bytes([0x55, 0x10, 0x27])),
+    "read_params": mcpu(0x3E, 0x21, bytes(40)),
+    "error": mcpu(0x3E, 0xFF, bytes([2, 0x53, 0, 0, 0])),
+}
+for name, packet in SCRIVA.items():
+    write("scriva", name, packet)

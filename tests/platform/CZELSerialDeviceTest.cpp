@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -123,4 +128,28 @@ TEST(CZELSerialDeviceErrors, OpenFailuresKeepTheirCause)
     std::uint8_t buffer[1];
     std::size_t n = 0;
     EXPECT_EQ(port.Read(buffer, 1, n, CZELDeadline(1ms)), IoResult::Closed);
+}
+
+TEST(CZELSerialDeviceErrors, DescriptionsTellTheOperatorWhatToDo)
+{
+    // The group owning a file of ours is our own group: its name must appear for a permission error.
+    const std::string path = ::testing::TempDir() + "/describe-open-error";
+    { std::ofstream touch(path); }
+    const ::group* own = ::getgrgid(::getegid());
+    ASSERT_NE(own, nullptr);
+    const struct
+    {
+        int error;
+        std::string expected;
+    } cases[] = {
+        {EACCES, "must be a member of the group \"" + std::string(own->gr_name) + "\""},
+        {EBUSY, "in use by another program"},
+        {ENOENT, "No such port"},
+        {EIO, path + ": "},
+    };
+    for (const auto& test : cases) {
+        const std::string text = CZELSerialDevice::DescribeOpenError(path, test.error);
+        EXPECT_NE(text.find(test.expected), std::string::npos) << test.error << ": " << text;
+    }
+    std::remove(path.c_str());
 }

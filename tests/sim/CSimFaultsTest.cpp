@@ -55,6 +55,16 @@ TEST(CSimFaults, LateAnswerLeavesNoEarlierThanTheDelay)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
 }
 
+TEST(CSimFaults, LateAnswerHoldsBackTheAnswersAfterIt)
+{
+    auto server = Serve(WithFaults(R"([{"kind": "late", "id": "0x0004", "ms": 200}])"));
+    ProgramSide program(server->Path());
+    program.Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqPrepareFirmwareUpdate(b); });
+    program.Send(kDeviceInfo); // asked later, answered at once by the device, but the line keeps the order
+    program.Expect(0x4004);
+    program.Expect(0x4001);
+}
+
 TEST(CSimFaults, PacketFaultsReachTheProgramsFramerAsTheyWould)
 {
     struct Case

@@ -24,6 +24,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
     for (ms* value : {&stepPoll, &requestResend, &requestTimeout, &moduleListResend, &moduleListTimeout,
              &targetRound, &pauseShort, &pauseMedium, &pauseLong, &pauseRestart, &expanderCollection,
              &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
+             &sendSlotWait, &portReopenPause, &radioStatisticsGap,
              &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
              &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout})
         Scale(*value, divisor);

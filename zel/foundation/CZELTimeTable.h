@@ -28,6 +28,9 @@ struct CZELTimeTable
     // Serial link
     ms framerSilence{2000};         // an unfinished packet is dropped after this silence
     ms statisticsPeriod{1000};      // statistics and dump-mode line
+    ms sendSlotWait{100};           // a sender waits this long for the one pending-packet slot
+    ms portReopenPause{10};         // between attempts to reopen a port whose device went away
+    ms radioStatisticsGap{1};       // a gap this long ends a burst of radio statistics bytes
 
     // STM32 bootloader and firmware blocks
     ms stm32AnswerTimeout{5000};    // one answer byte

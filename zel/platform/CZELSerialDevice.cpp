@@ -1,10 +1,12 @@
 #include "zel/platform/CZELSerialDevice.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -58,6 +62,31 @@ std::string CZELSerialDevice::ResolvePortName(const std::string& name)
     return "/dev/" + name;
 }
 
+std::string CZELSerialDevice::DescribeOpenError(const std::string& path, int error)
+{
+    std::string text = path + ": " + std::strerror(error) + ".";
+    if (error == EACCES || error == EPERM) {
+        struct stat status{};
+        std::string owner;
+        if (::stat(path.c_str(), &status) == 0) {
+            std::vector<char> buffer(16384);
+            ::group entry{};
+            ::group* found = nullptr;
+            if (::getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+                owner = found->gr_name;
+            else
+                owner = std::to_string(status.st_gid);
+        }
+        text += owner.empty() ? " The user must be a member of the group that owns the device (e.g. dialout)."
+                              : " The user must be a member of the group \"" + owner + "\" that owns the device.";
+    } else if (error == EBUSY) {
+        text += " The port is in use by another program or by another part of this one; close it there first.";
+    } else if (error == ENOENT) {
+        text += " No such port: is the adapter plugged in?";
+    }
+    return text;
+}
+
 bool CZELSerialDevice::IsSupportedBaudRate(unsigned int baud)
 {
     return std::any_of(std::begin(kBaudRates), std::end(kBaudRates), [baud](const BaudRate& r) { return r.baud == baud; });
@@ -81,6 +110,7 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     Close();
     const auto rate = std::find_if(std::begin(kBaudRates), std::end(kBaudRates),
         [baud](const BaudRate& r) { return r.baud == baud; });
+    m_openStep = OpenStep::Open;
     if (rate == std::end(kBaudRates))
         return m_lastError = EINVAL;
 
@@ -93,6 +123,7 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     };
     if (!::isatty(fd))
         return fail(ENOTTY);
+    m_openStep = OpenStep::Lock;
     // TIOCEXCL keeps out later opens by non-root programs; the lock keeps out programs (root
     // included) that take it too, as every well-behaved serial tool does.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -101,8 +132,10 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
         return fail(errno);
 
     termios settings{};
+    m_openStep = OpenStep::ReadSettings;
     if (::tcgetattr(fd, &settings) != 0)
         return fail(errno);
+    m_openStep = OpenStep::WriteSettings;
     ::cfmakeraw(&settings);
     settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -134,6 +167,7 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     m_fd = fd;
     m_path = path;
     m_lastError = 0;
+    m_openStep = OpenStep::None;
     return 0;
 }
 

@@ -29,6 +29,16 @@ public:
         Failed,   // any other error; LastError() tells which
     };
 
+    // The step of Open that failed, so a caller can name what went wrong.
+    enum class OpenStep
+    {
+        None,
+        Open,          // the device node could not be opened
+        Lock,          // another program holds the port
+        ReadSettings,  // the line settings could not be read
+        WriteSettings, // the line settings or modem lines could not be set
+    };
+
     CZELSerialDevice();
     CZELSerialDevice(const CZELSerialDevice&) = delete;
     CZELSerialDevice& operator=(const CZELSerialDevice&) = delete;
@@ -36,6 +46,10 @@ public:
 
     // "COM3" -> /dev/ttyS2, a name with a slash is a path, any other bare name is looked up in /dev.
     static std::string ResolvePortName(const std::string& name);
+    // A sentence for an operator on why Open(`path`) failed with `error`: for EACCES the group that
+    // owns the node (the user must be a member, e.g. of dialout), for EBUSY that another program
+    // or another part of this one holds the port.
+    static std::string DescribeOpenError(const std::string& path, int error);
     // True for the rates the line can be set to.
     static bool IsSupportedBaudRate(unsigned int baud);
 
@@ -64,6 +78,7 @@ public:
     void Wake();
 
     int LastError() const { return m_lastError; }
+    OpenStep LastOpenStep() const { return m_openStep; }
 
 private:
     IoResult WaitFor(short events, const CZELDeadline& deadline);
@@ -72,6 +87,7 @@ private:
     int m_wakeFd = -1;
     int m_peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
     int m_lastError = 0;
+    OpenStep m_openStep = OpenStep::None;
     bool m_hangUp = false;
     std::string m_path;
 };

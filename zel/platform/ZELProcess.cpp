@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -98,6 +99,14 @@ std::string GetLibraryDirectory()
 bool IsStandardStreamTerminal(int stream)
 {
     return stream >= 0 && stream <= 2 && ::isatty(stream) == 1;
+}
+
+std::string GetPluginDirectory()
+{
+    const std::string library = GetLibraryDirectory();
+    const std::string installed = library + "/tarn/plugins";
+    std::error_code error;
+    return std::filesystem::is_directory(installed, error) ? installed : library;
 }
 
 } // namespace ZELPlatform

@@ -21,4 +21,8 @@ std::string GetLibraryDirectory();
 // True when standard input (0), output (1) or error (2) is a terminal.
 bool IsStandardStreamTerminal(int stream);
 
+// Folder the plug-ins are loaded from: <library dir>/tarn/plugins in an installed tree, otherwise
+// the library directory itself (the build tree keeps plug-ins beside the library).
+std::string GetPluginDirectory();
+
 } // namespace ZELPlatform

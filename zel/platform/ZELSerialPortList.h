@@ -3,19 +3,32 @@
 #include <string>
 #include <vector>
 
+struct udev_device;
+
 namespace ZELPlatform {
 
 struct SerialPortInfo
 {
-    std::string path;        // /dev/ttyUSB0
-    std::string name;        // ttyUSB0
-    std::string description; // maker and product of a USB adapter, or the driver's name
-    std::string usbId;       // "vvvv:pppp" for USB adapters, empty otherwise
-    std::string serial;      // the adapter's serial number, when it has one
+    std::string path;         // /dev/ttyUSB0
+    std::string name;         // ttyUSB0
+    std::string byIdLink;     // /dev/serial/by-id/..., stable across re-plugging; empty when there is none
+    std::string description;  // maker and product of a USB adapter, or the driver's name
+    std::string driver;       // kernel driver of the port (ftdi_sio, cdc_acm, serial8250, ...)
+    std::string usbId;        // "vvvv:pppp" for USB adapters, empty otherwise
+    std::string vendorId;     // "vvvv"
+    std::string productId;    // "pppp"
+    std::string manufacturer; // the adapter's own strings, as its USB descriptors give them
+    std::string product;
+    std::string serial;       // the adapter's serial number, when it has one
 };
 
 // The serial ports of this machine, sorted by path. Platform ports without hardware behind them
 // (the 32 /dev/ttyS* stubs of the 8250 driver) are left out.
 std::vector<SerialPortInfo> ListSerialPorts();
+
+// Whether a tty device of udev is a serial port (not a virtual console or a UART stub), and what is
+// known of it. Shared by the listing and the hot-plug monitor.
+bool IsSerialPortDevice(udev_device* device);
+SerialPortInfo DescribeSerialPort(udev_device* device);
 
 } // namespace ZELPlatform

@@ -10,6 +10,7 @@
 #include "zel/foundation/ZELStatus.h"
 #include "zel/queue/CZELMessage.h"
 #include "zel/queue/CZELMessageQueue.h"
+#include "zel/serial/CZELSerialPort.h"
 
 #include <array>
 #include <thread>
@@ -304,7 +305,7 @@ int CZELSTM32BootLoader::stm32_go_command_ECPU()
     return 0;
 }
 
-long CZELSTM32BootLoader::SendDeviceRequest(std::uint8_t* /*packet*/, std::uint32_t /*length*/)
+long CZELSTM32BootLoader::SendDeviceRequest(std::uint8_t* packet, std::uint32_t length)
 {
-    return ZEL_STATUS_NOT_IMPLEMENTED; // the serial link's SendCommand takes over here
+    return GetZELSerialPort().SendCommand(packet, length);
 }
