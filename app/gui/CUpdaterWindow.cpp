@@ -218,14 +218,19 @@ void CUpdaterWindow::ShowAbout()
     about.exec();
 }
 
+// The timer also fires inside the question box of a start; the start keeps the button disabled
+// until it returns, so that it stays disabled from the click to the end of the update thread.
 void CUpdaterWindow::OnStatusTimer()
 {
-    m_dialog.OnStatusTimer();
+    if (!m_starting)
+        m_dialog.OnStatusTimer();
 }
 
 void CUpdaterWindow::OnStartClicked()
 {
+    m_starting = true;
     m_dialog.StartUpdate();
+    m_starting = false;
 }
 
 void CUpdaterWindow::OnLanguageChanged(int index)

@@ -90,6 +90,7 @@ private:
 
     std::unique_ptr<IZELHotPlugMonitor> m_hotPlug;
     bool m_initialized = false;
+    bool m_starting = false;
     bool m_shutDown = false;
     bool m_closing = false;
 };

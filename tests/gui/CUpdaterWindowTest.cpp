@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QAction>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -45,8 +47,11 @@ struct SeenBox
 class BoxAnswerer : public QObject
 {
 public:
-    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Yes)
+    // A timer does not fire again while its slot runs: a box opened from `onBox` needs an answerer of
+    // its own, which leaves the box it was made in (`open`) alone.
+    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Yes, QMessageBox* open = nullptr)
         : m_answer(answer)
+        , m_handled(open)
     {
         connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::Check);
         m_timer.start(5);
@@ -72,7 +77,7 @@ private:
 
     QMessageBox::StandardButton m_answer;
     QTimer m_timer;
-    QMessageBox* m_handled = nullptr;
+    QMessageBox* m_handled;
 };
 
 } // namespace
@@ -149,6 +154,7 @@ private slots:
             QCOMPARE(Control<QLabel>(window, 1031)->text(), QString("Progress:"));
             QCOMPARE(Control<QLabel>(window, 1032)->text(), QString("Ready."));
             QCOMPARE(Control<QProgressBar>(window, 1062)->maximum(), 100);
+            QVERIFY(!window.findChild<QPlainTextEdit*>("logPane")->isVisible());
             // Created disabled; the status timer offers it.
             QVERIFY(!Control<QPushButton>(window, 1005)->isEnabled());
             QCOMPARE(Control<QPushButton>(window, 1005)->text(), QString("Start\nUpdate"));
@@ -232,6 +238,8 @@ private slots:
         CUpdaterWindow window(link, folder.ini, folder.firmware);
         window.Initialize();
         window.show();
+        window.findChild<QAction*>("logAction")->trigger();
+        QVERIFY(window.findChild<QPlainTextEdit*>("logPane")->isVisible());
         ReadyToStart(window, server->Path());
         QPushButton* start = Control<QPushButton>(window, 1005);
 
@@ -245,6 +253,14 @@ private slots:
             QVERIFY(!start->isEnabled());
             Control<QComboBox>(window, 1021)->setCurrentIndex(0);
             QVERIFY(!start->isEnabled());
+            // Closing now asks first; No leaves the window open, and the report closes it.
+            BoxAnswerer closeQuestion(QMessageBox::No, qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            window.reject();
+            QVERIFY(window.isVisible());
+            QCOMPARE(closeQuestion.boxes.size(), std::size_t{1});
+            QCOMPARE(closeQuestion.boxes[0].caption, QString("Update abgebrochen"));
+            QCOMPARE(closeQuestion.boxes[0].icon, QMessageBox::Warning);
+            QVERIFY(closeQuestion.boxes[0].yesNo);
             checkedDuringThread = true;
         };
         QSignalSpy finished(&window, &QDialog::finished);
@@ -254,6 +270,10 @@ private slots:
         QVERIFY(checkedDuringThread);
 
         QCOMPARE(answerer.boxes.size(), std::size_t{2});
+        // The log pane shows the system log's lines.
+        QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QPlainTextEdit*>("logPane")->toPlainText().contains(
+                                     "The update thread has been started."),
+            kWaitMs);
         QCOMPARE(answerer.boxes[0].caption, QString("Start Update"));
         QVERIFY(answerer.boxes[0].yesNo);
         QVERIFY(answerer.boxes[0].text.endsWith("\n\nDo you want to install these updates now?"));
