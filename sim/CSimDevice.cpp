@@ -612,6 +612,7 @@ void CSimDevice::HandleExpanderGo()
     if (m_expanderInUpdate < 0)
         return;
     Expander& expander = m_settings.expanders[static_cast<std::size_t>(m_expanderInUpdate)];
+    m_expanderImages[expander.type] = m_expanderImage;
     std::string version = expander.versionAfterUpdate;
     if (version.empty())
         version = FindVersionText(m_expanderImage);

@@ -149,6 +149,14 @@ public:
     std::optional<Processor> BootLoaderOwner() const { return m_lineOwner; }
     CSimSTM32BootLoader& BootLoader(Processor processor) { return m_bootLoaders[Index(processor)]; }
     const std::vector<std::uint8_t>& ExpanderImage() const { return m_expanderImage; }
+    // The last image an expander of this type started with Go; empty when none.
+    std::vector<std::uint8_t> ExpanderImage(std::uint16_t type) const
+    {
+        const auto found = m_expanderImages.find(type);
+        return found == m_expanderImages.end() ? std::vector<std::uint8_t>{} : found->second;
+    }
+    // The CAN driver image of the last module flash, as far as it was written.
+    const std::vector<std::uint8_t>& ModuleFlashImage() const { return m_flashImage; }
     std::uint32_t UnansweredRequests() const { return m_unanswered; }
     const CZELPacketFramer::Counters& FramerCounters() const { return m_framer.GetCounters(); }
 
@@ -196,6 +204,7 @@ private:
     // Expander transfer through the device.
     int m_expanderInUpdate = -1; // index into the expanders
     std::vector<std::uint8_t> m_expanderImage;
+    std::map<std::uint16_t, std::vector<std::uint8_t>> m_expanderImages;
 
     // Module flash of a CAN driver.
     bool m_flashOpen = false;

@@ -2,6 +2,7 @@
 
 #include "app/core/CSerialPortLink.h"
 #include "app/core/CUpdaterApp.h"
+#include "app/core/CUpdateProcedures.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/UpdateTexts.h"
 #include "zel/firmware/CZELFileHeader.h"
@@ -278,6 +279,7 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     CliView view(options.json, answer);
     CSerialPortLink link;
     CUpdaterDlg dialog(view, link);
+    CUpdateProcedures procedures(dialog);
 
     DeviceInformation device;
     bool planShown = false;

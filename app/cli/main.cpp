@@ -1,5 +1,7 @@
+#include "app/cli/DemoCommand.h"
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
+#include "app/cli/SelftestCommand.h"
 #include "app/cli/SimCommand.h"
 #include "app/cli/UpdateCommand.h"
 
@@ -14,10 +16,10 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
     RegisterSimCommand(app);
-    RegisterPortsCommand(app);
-#ifdef TARN_HAVE_UPDATE_COMMANDS
     RegisterUpdateCommands(app);
-#endif
+    RegisterPortsCommand(app);
+    RegisterDemoCommand(app);
+    RegisterSelftestCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

@@ -1,5 +1,6 @@
 #include "app/core/CUpdaterApp.h"
 
+#include "zel/crash/CZELMemoryDump.h"
 #include "zel/foundation/CZELIniManager.h"
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/CZELMain.h"
@@ -100,7 +101,7 @@ long CUpdaterApp::StartModules()
     GetZELMain().SetApplicationInformation(kApplicationName, kApplicationVersion);
     GetZELSystemLogEx().SetEnableOutput(true);
     GetZELSystemLogEx().Initialize(m_logControl, kApplicationName, kApplicationVersion);
-    // The crash handling (CZELMemoryDump::Initialize("Tarn Update")) joins here once its module exists.
+    GetZELMemoryDump().Initialize(kApplicationName);
     GetZELThreadMonitor().Initialize();
     GetZELMessageQueue().Initialize(false);
     GetZELPluginManager().Initialize();
@@ -120,7 +121,7 @@ long CUpdaterApp::ShutdownModules()
     m_dialog.GetLink().TerminateReceivingThread();
     GetZELMessageQueue().Terminate();
     GetZELThreadMonitor().Terminate();
-    // The crash handling's Terminate joins here once its module exists.
+    GetZELMemoryDump().Terminate();
     GetZELSystemLogEx().Terminate();
     m_modulesStarted = false;
     return ZEL_STATUS_SUCCESS;

@@ -957,12 +957,35 @@ void CUpdaterDlg::RunTarget(UpdateTarget target)
         if (procedure)
             result = procedure(*this, target);
     }
-    if (result == ZEL_STATUS_SUCCESS)
+    if (result == ZEL_STATUS_SUCCESS || result == TARGET_ERRORS_REPORTED)
         return;
+    ReportTargetError(target);
+}
+
+void CUpdaterDlg::ReportTargetError(UpdateTarget target)
+{
     const std::string text = GetUpdateText(ErrorTextOfTarget(target));
     AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
     std::lock_guard lock(m_lock);
     m_errorList += "\r\n\t- " + text;
+}
+
+bool CUpdaterDlg::WaitForReady(ReadyFlag flag, std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_until(lock, deadline, [this, flag] { return m_ready[flag].load() != 0; });
+}
+
+bool CUpdaterDlg::WaitForExpandersFound(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_until(lock, deadline, [this] { return m_expandersFound.load() != 0; });
+}
+
+_MCPU_CAN_DRIVER CUpdaterDlg::GetCANDriver() const
+{
+    std::lock_guard lock(m_lock);
+    return m_canDrivers[0];
 }
 
 void CUpdaterDlg::RunUpdateThread()

@@ -79,6 +79,8 @@ class CUpdaterDlg
 public:
     // A target's transfer procedure: 0 when done, else the update of the target failed.
     using TargetProcedure = std::function<long(CUpdaterDlg&, UpdateTarget)>;
+    // Returned by a procedure that has reported its failures itself (one line per expander).
+    static constexpr long TARGET_ERRORS_REPORTED = 1;
 
     CUpdaterDlg(IUpdateView& view, IUpdateLink& link, CZELCommandSet& commands = GetZELCommandSet(),
         std::string firmwareFolder = "./Firmware", AppLogSink log = AppLogToSystemLog);
@@ -126,6 +128,17 @@ public:
 
     // Installs the procedure of one target (the transfers). A selected target without one fails.
     void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
+    // Logs the target's error text and adds it to the error list.
+    void ReportTargetError(UpdateTarget target);
+    // Wait until the answer handler raises the flag or the deadline passes; true when it is set.
+    bool WaitForReady(ReadyFlag flag, std::chrono::steady_clock::time_point deadline);
+    bool WaitForExpandersFound(std::chrono::steady_clock::time_point deadline);
+    // The first CAN driver record of the module list (its module number is flashed).
+    _MCPU_CAN_DRIVER GetCANDriver() const;
+    CZELCommandSet& GetCommands() { return m_commands; }
+    IUpdateView& GetView() { return m_view; }
+    // The program's log output (caller "CUpdateDlg").
+    void Log(const std::string& message, _ZELSystemLogExEventType type) { AddOutput(message, type); }
 
     // State read by the front ends and the tests.
     std::uint16_t GetProtocol() const { return m_protocol.load(); }

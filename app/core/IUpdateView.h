@@ -16,6 +16,9 @@ public:
     // `style` holds the ZEL_MB_* buttons and icon; returns the ZEL_ID* of the button pressed.
     virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) = 0;
     virtual void SetCOMPortText(const std::string& port) = 0;
+    // The port the operator entered; empty when the front end has no such field (the link's port
+    // is used then).
+    virtual std::string GetCOMPortText() const { return {}; }
     virtual void EnableStartButton(bool enable) = 0;
     virtual void EnablePortField(bool enable) = 0;
     // The program is to end once the current call returns (the update thread's last act).

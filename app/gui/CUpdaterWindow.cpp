@@ -62,6 +62,7 @@ QMessageBox::Icon IconOf(unsigned int style)
 CUpdaterWindow::CUpdaterWindow(IUpdateLink& link, std::string iniFile, std::string firmwareFolder)
     : m_link(link)
     , m_dialog(*this, link, GetZELCommandSet(), std::move(firmwareFolder))
+    , m_procedures(m_dialog)
     , m_app(m_dialog, std::move(iniFile))
 {
     Q_INIT_RESOURCE(tarnupdate);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/CUpdateProcedures.h"
 #include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/IUpdateLink.h"
@@ -73,6 +74,8 @@ private:
 
     IUpdateLink& m_link;
     CUpdaterDlg m_dialog;
+    // Destroyed before the dialog: waits for the update thread, releases the CAN driver image.
+    CUpdateProcedures m_procedures;
     CUpdaterApp m_app;
 
     QLabel* m_languageLabel = nullptr;

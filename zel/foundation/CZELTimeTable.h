@@ -43,6 +43,11 @@ struct CZELTimeTable
     ms threadMonitorPeriod{500};
     ms threadHangThreshold{900000};
 
+    // Crash handling
+    ms secondFaultWait{2000};       // a fault numbered n waits n times this before its report
+    ms crashReportLimit{30000};     // longest time for a crash report's symbolised back-trace; a
+                                    // bound on work, so tests do not scale it
+
     // Message queue
     ms queuePopLockTimeout{100};    // a worker gives up on its queue's lock for this pass
 

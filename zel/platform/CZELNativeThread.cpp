@@ -1,5 +1,6 @@
 #include "zel/platform/CZELNativeThread.h"
 
+#include "zel/platform/ZELCrashSignals.h"
 #include "zel/platform/ZELThreadName.h"
 
 #include <pthread.h>
@@ -49,7 +50,9 @@ bool CZELNativeThread::Start(std::function<void()> body)
     try {
         state->thread = std::thread([idPromise = std::move(idPromise), body = std::move(body)]() mutable {
             idPromise.set_value(ZELPlatform::GetCurrentThreadId());
+            void* alternateStack = ZELPlatform::AttachAlternateSignalStack(); // for a stack overflow's report
             body();
+            ZELPlatform::ReleaseAlternateSignalStack(alternateStack);
         });
     } catch (const std::system_error&) {
         return false;

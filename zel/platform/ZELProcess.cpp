@@ -86,12 +86,19 @@ std::string GetProgramPath()
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
-std::string GetLibraryDirectory()
+std::string GetLibraryPath()
 {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&GetLibraryDirectory), &info) == 0 || info.dli_fname == nullptr)
+    if (::dladdr(reinterpret_cast<void*>(&GetLibraryPath), &info) == 0 || info.dli_fname == nullptr)
         return {};
-    const std::string path = info.dli_fname;
+    return info.dli_fname;
+}
+
+std::string GetLibraryDirectory()
+{
+    const std::string path = GetLibraryPath();
+    if (path.empty())
+        return {};
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }

@@ -15,6 +15,9 @@ std::string GetCurrentDirectory();
 // Full path of the running program file; empty when unknown.
 std::string GetProgramPath();
 
+// Path of the file this library was loaded from; empty when unknown.
+std::string GetLibraryPath();
+
 // Directory that holds the file this library was loaded from.
 std::string GetLibraryDirectory();
 

@@ -1,0 +1,402 @@
+#include "app/core/CUpdateProcedures.h"
+
+#include "app/core/UpdateTexts.h"
+#include "zel/firmware/CZELCRC32.h"
+#include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELConversions.h"
+#include "zel/foundation/ZELStatus.h"
+#include "zel/queue/CZELMessage.h"
+#include "zel/queue/CZELMessageQueue.h"
+#include "zel/serial/ZELProtocol.h"
+#include "zel/stm32/CZELSTM32BootLoader.h"
+
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kSwitchCCPU = 0x1800;
+constexpr std::uint16_t kSwitchKCPU = 0x2800;
+constexpr std::uint16_t kSwitchLCPU = 0x3800;
+constexpr std::uint16_t kSwitchMCPU = 0x4800;
+constexpr std::uint16_t kSwitchECPU = 0xF000;
+constexpr std::uint16_t kRemoteControlECPU = 16;
+constexpr std::uint8_t kItemBootloaderSwitch = 0x80;
+
+constexpr std::uint32_t kCANDriverPiece = 128;
+// Texts of the bootloader client, shared with the module flash.
+constexpr long kTextFileNotOpened = 1;
+constexpr long kTextPreparing = 2;
+constexpr long kTextPrepared = 3;
+
+const char* const kTemporaryImage = CZELSTM32BootLoader::kTransferFileName;
+
+std::string Format(const char* format, auto... arguments)
+{
+    char line[1024];
+    std::snprintf(line, sizeof line, format, arguments...);
+    return line;
+}
+
+std::string BootLoaderText(long text)
+{
+    return GetZELLanguage().GetString(ZEL_MODULE_STM32_BOOTLOADER, text);
+}
+
+void Pause(std::chrono::milliseconds duration)
+{
+    std::this_thread::sleep_for(duration);
+}
+
+} // namespace
+
+CUpdateProcedures::CUpdateProcedures(CUpdaterDlg& dialog)
+    : m_dialog(dialog)
+{
+    for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
+        m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t),
+            [this](CUpdaterDlg&, UpdateTarget target) { return RunTarget(target); });
+}
+
+CUpdateProcedures::~CUpdateProcedures()
+{
+    // The procedures run on the update thread and refer to this object.
+    while (!m_dialog.WaitForUpdateThread(std::chrono::seconds(1))) {
+    }
+    for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
+        m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t), nullptr);
+    ReleaseCANDriverImage();
+}
+
+std::uint32_t CUpdateProcedures::BuildBootloaderSwitchRequest(std::uint8_t* packet, std::uint16_t target)
+{
+    // Control (0x0011) with one item; sequence number and checksums are left to SendCommand.
+    const std::uint8_t request[] = { ZEL_DELIMITER_CCPU, 0x11, 0x00, 0x03, 0x00, 0x00, 0x00, kItemBootloaderSwitch,
+        static_cast<std::uint8_t>(target), static_cast<std::uint8_t>(target >> 8), 0x00 };
+    std::memcpy(packet, request, sizeof request);
+    return sizeof request;
+}
+
+CUpdateProcedures::Builder CUpdateProcedures::SwitchRequest(std::uint16_t target)
+{
+    return [target](CZELCommandSet&, std::uint8_t* packet) { return BuildBootloaderSwitchRequest(packet, target); };
+}
+
+// ---------------------------------------------------------------------------------------------
+// The table of targets
+
+std::string CUpdateProcedures::PlanLine(const std::string& name, const std::string& deviceVersion, int slot) const
+{
+    const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(slot);
+    return Format("%s %s %s -> %s, %s = %s", GetUpdateText(APP_TEXT_GOING_TO_INSTALL), name.c_str(),
+        deviceVersion.c_str(), ZELHeaderText(file.header.version).c_str(), GetUpdateText(APP_TEXT_FILE),
+        file.path.c_str());
+}
+
+CUpdateProcedures::Procedure CUpdateProcedures::Bootloader(UpdateTarget target, const std::string& name,
+    const std::string& deviceVersion, Builder request, ReadyFlag flag, int divisor, Duration before, int slot,
+    std::optional<Duration> after) const
+{
+    return Procedure{ target, PlanLine(name, deviceVersion, slot), std::move(request), flag, divisor, 100, before,
+        Transfer::Bootloader, slot, after };
+}
+
+long CUpdateProcedures::RunTarget(UpdateTarget target)
+{
+    const CZELTimeTable& times = ZELTimes();
+    const DeviceInformation device = m_dialog.GetDeviceInformation();
+    auto builder = [](std::uint16_t (CZELCommandSet::*prepare)(std::uint8_t*)) -> Builder {
+        return [prepare](CZELCommandSet& commands, std::uint8_t* packet) { return (commands.*prepare)(packet); };
+    };
+
+    std::optional<Procedure> procedure;
+    switch (target) {
+    case UPDATE_TARGET_RCPU:
+        // An Ombra box that answered stands in for the radio modem and is named with its own version.
+        if (device.ombraPresent != 0)
+            procedure = Bootloader(target, "Ombra Box", ZELHeaderText(device.ombraVersion),
+                builder(&CZELCommandSet::PrepareReqUpdateOmbraBox), READY_RCPU, 15, times.pauseShort, SLOT_RCPU,
+                std::nullopt);
+        else
+            procedure = Bootloader(target, "RCPU", ZELHeaderText(device.rcpuVersion),
+                builder(&CZELCommandSet::PrepareReqUpdateRCPU), READY_RCPU, 15, times.pauseShort, SLOT_RCPU,
+                std::nullopt);
+        break;
+    case UPDATE_TARGET_VELTRIX:
+        procedure = Bootloader(target, "Veltrix", ZELHeaderText(device.veltrixVersion),
+            builder(&CZELCommandSet::PrepareReqUpdateVeltrix), READY_VELTRIX, 15, times.pauseShort, SLOT_VELTRIX,
+            std::nullopt);
+        break;
+    case UPDATE_TARGET_LCPU:
+        procedure = Bootloader(target, "LCPU", ZELHeaderText(device.lcpuVersion), SwitchRequest(kSwitchLCPU),
+            READY_LCPU, 15, times.pauseMedium, SLOT_LCPU, times.pauseRestart);
+        break;
+    case UPDATE_TARGET_MCPU:
+        procedure = Bootloader(target, "MCPU", ZELHeaderText(device.mcpuVersion), SwitchRequest(kSwitchMCPU),
+            READY_MCPU, 15, times.pauseMedium, SLOT_MCPU, times.pauseRestart);
+        break;
+    case UPDATE_TARGET_MCPU_CAN_DRIVER:
+        return RunCANDriver();
+    case UPDATE_TARGET_KCPU:
+        procedure = Bootloader(target, "KCPU", ZELHeaderText(device.kcpuVersion), SwitchRequest(kSwitchKCPU),
+            READY_KCPU, 15, times.pauseMedium, SLOT_KCPU, times.pauseRestart);
+        break;
+    case UPDATE_TARGET_ECPU:
+        return RunExpanders();
+    case UPDATE_TARGET_CCPU_TYPE1:
+        procedure = Bootloader(target, "CCPU", ZELHeaderText(device.ccpuVersion), SwitchRequest(kSwitchCCPU),
+            READY_CCPU, 10, times.pauseLong, SLOT_CCPU_TYPE1, times.pauseRestart);
+        break;
+    case UPDATE_TARGET_CCPU_TYPE2:
+        procedure = Bootloader(target, "CCPU", ZELHeaderText(device.ccpuVersion), SwitchRequest(kSwitchCCPU),
+            READY_CCPU, 15, times.pauseLong, SLOT_CCPU_TYPE2, times.pauseRestart);
+        break;
+    case UPDATE_TARGET_CCPU_TYPE9:
+        procedure = Bootloader(target, "CCPU", ZELHeaderText(device.ccpuVersion),
+            builder(&CZELCommandSet::PrepareReqUpdateCCPU2), READY_CCPU, 15, times.pauseShort, SLOT_CCPU2,
+            std::nullopt);
+        break;
+    default:
+        return ZEL_STATUS_NOT_IMPLEMENTED;
+    }
+    return RunProcedure(*procedure) == Outcome::Done ? ZEL_STATUS_SUCCESS : ZEL_STATUS_UNSPECIFIC_ERROR;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The common procedure
+
+CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& procedure)
+{
+    m_dialog.Log(procedure.planLine, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    if (!RequestUntilReady(procedure))
+        return Outcome::NotAcknowledged;
+    Pause(procedure.pauseBefore);
+    const std::string& path = m_dialog.GetCatalogue().Slot(procedure.slot).path;
+    const long result = procedure.transfer == Transfer::Bootloader ? TransmitThroughBootloader(path)
+                                                                   : TransmitExpanderFirmware(path);
+    if (procedure.pauseAfter)
+        Pause(*procedure.pauseAfter);
+    return result == ZEL_STATUS_SUCCESS ? Outcome::Done : Outcome::TransferFailed;
+}
+
+bool CUpdateProcedures::RequestUntilReady(const Procedure& procedure)
+{
+    std::uint8_t packet[512] = {};
+    const std::uint32_t length = procedure.request(m_dialog.GetCommands(), packet);
+    m_dialog.ClearReady(procedure.readyFlag);
+    // Round n ends at start + (n + 1) polls; the flag ends it early.
+    const Clock::time_point start = Clock::now();
+    const Clock::duration poll = ZELTimes().stepPoll;
+    for (int round = 0; round < procedure.roundLimit; ++round) {
+        if (round % procedure.resendDivisor == 0)
+            m_dialog.GetLink().SendCommand(packet, length);
+        if (m_dialog.WaitForReady(procedure.readyFlag, start + poll * (round + 1)))
+            return true;
+    }
+    return m_dialog.IsReady(procedure.readyFlag);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transfers
+
+long CUpdateProcedures::TransmitThroughBootloader(const std::string& path)
+{
+    IUpdateLink& link = m_dialog.GetLink();
+    link.TerminateReceivingThread();
+    std::string port = m_dialog.GetView().GetCOMPortText();
+    if (port.empty())
+        port = link.GetCOMPort();
+    const long transferred = GetZELSTM32BootLoader().TransmitFirmware(port, path);
+    const long restarted = link.InitializeReceivingThread();
+    return transferred != ZEL_STATUS_SUCCESS ? transferred : restarted;
+}
+
+long CUpdateProcedures::TransmitExpanderFirmware(const std::string& path)
+{
+    return GetZELSTM32BootLoader().TransmitFirmwareECPU(path);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Expanders
+
+long CUpdateProcedures::RunExpanders()
+{
+    const CZELTimeTable& times = ZELTimes();
+    const DeviceInformation device = m_dialog.GetDeviceInformation();
+    bool failed = false;
+    auto entryLine = [&](const ExpanderEntry& entry) {
+        const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(SLOT_ECPU);
+        return Format("%s ECPU %s, %s -> %s, %s = %s", GetUpdateText(APP_TEXT_GOING_TO_INSTALL),
+            GetZELECPUTypeAsString(entry.type).c_str(), ZELHeaderText(entry.version).c_str(),
+            ZELHeaderText(file.header.version).c_str(), GetUpdateText(APP_TEXT_FILE), file.path.c_str());
+    };
+
+    // The remote control's own ECPU goes through the PC's port.
+    for (const ExpanderEntry& entry : device.expanders) {
+        if (entry.type == 0)
+            break;
+        if (entry.type != kRemoteControlECPU || entry.selected == 0)
+            continue;
+        const Procedure procedure{ UPDATE_TARGET_ECPU, entryLine(entry), SwitchRequest(kSwitchECPU), READY_ECPU, 15,
+            100, times.pauseMedium, Transfer::Bootloader, SLOT_ECPU, times.pauseRestart };
+        if (RunProcedure(procedure) != Outcome::Done) {
+            m_dialog.ReportTargetError(UPDATE_TARGET_ECPU);
+            failed = true;
+        }
+    }
+
+    // The others through the device; the main controller looks for its expanders after each one.
+    for (const ExpanderEntry& entry : device.expanders) {
+        if (entry.type == 0)
+            break;
+        if (!m_dialog.GetExpandersFound()) {
+            m_dialog.Log("Main Software; CCPU did not manage to find the expanders again!\r\n",
+                ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+            break;
+        }
+        if (entry.type == kRemoteControlECPU || entry.selected == 0)
+            continue;
+        const std::uint16_t type = entry.type;
+        const Procedure procedure{ UPDATE_TARGET_ECPU, entryLine(entry),
+            [type](CZELCommandSet& commands, std::uint8_t* packet) {
+                return static_cast<std::uint32_t>(commands.PrepareReqUpdateExpander(packet, type));
+            },
+            READY_ECPU, 250, 1000, times.pauseShort, Transfer::ThroughDevice, SLOT_ECPU, std::nullopt };
+        // Cleared before the request: a "found again" that follows the Go at once is not lost.
+        m_dialog.SetExpandersFound(false);
+        const Outcome outcome = RunProcedure(procedure);
+        if (outcome == Outcome::NotAcknowledged) {
+            // Nothing was sent to the expander: the device has not lost its expanders.
+            m_dialog.SetExpandersFound(true);
+        } else {
+            m_dialog.WaitForExpandersFound(Clock::now() + times.expanderFoundTimeout);
+        }
+        if (outcome != Outcome::Done) {
+            m_dialog.ReportTargetError(UPDATE_TARGET_ECPU);
+            failed = true;
+        }
+    }
+    return failed ? CUpdaterDlg::TARGET_ERRORS_REPORTED : ZEL_STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The CAN driver's module flash
+
+long CUpdateProcedures::RunCANDriver()
+{
+    const DeviceInformation device = m_dialog.GetDeviceInformation();
+    m_dialog.Log(PlanLine("MCPU CAN Driver", ZELHeaderText(device.canDriverVersion), SLOT_CAN_DRIVER),
+        ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    // Only the MCPU's module protocol carries the flash requests.
+    if (m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU_CRC && m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU)
+        return ZEL_STATUS_NOT_INITIALIZED;
+    return UpdateCANDriver();
+}
+
+void CUpdateProcedures::ReleaseCANDriverImage()
+{
+    if (m_canDriverFile != nullptr) {
+        std::fclose(m_canDriverFile);
+        m_canDriverFile = nullptr;
+    }
+    m_canDriverImage.reset();
+    m_canDriverSize = 0;
+}
+
+void CUpdateProcedures::PublishProgress(std::uint8_t percent)
+{
+    CZELMessage message(ZEL_MESSAGE_TRANSFER_PROGRESS, &percent, 1);
+    GetZELMessageQueue().Notify(message);
+}
+
+long CUpdateProcedures::UpdateCANDriver()
+{
+    ReleaseCANDriverImage();
+    m_dialog.ArmFlashStep(1);
+
+    const std::string& path = m_dialog.GetCatalogue().Slot(SLOT_CAN_DRIVER).path;
+    const long decrypted = GetZELFileHeader().DecryptFile(path, kTemporaryImage);
+    if (decrypted != ZEL_STATUS_SUCCESS) {
+        m_dialog.Log(Format("%s %s", BootLoaderText(kTextFileNotOpened).c_str(), path.c_str()),
+            ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+        return decrypted;
+    }
+    m_canDriverFile = std::fopen(kTemporaryImage, "rb");
+    if (m_canDriverFile == nullptr) {
+        m_dialog.Log(Format("%s %s", BootLoaderText(kTextFileNotOpened).c_str(), kTemporaryImage),
+            ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
+    }
+    m_dialog.Log(BootLoaderText(kTextPreparing), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    std::fseek(m_canDriverFile, 0, SEEK_END);
+    const long fileLength = std::ftell(m_canDriverFile);
+    std::fseek(m_canDriverFile, 0, SEEK_SET);
+    m_dialog.Log(BootLoaderText(kTextPrepared), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    if (fileLength < 0)
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
+
+    const auto length = static_cast<std::uint32_t>(fileLength);
+    const std::uint32_t size = (length + 3u) & ~3u;
+    m_canDriverImage.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
+    if (!m_canDriverImage)
+        return ZEL_STATUS_NO_MEMORY;
+    m_canDriverSize = size;
+    const std::size_t read = std::fread(m_canDriverImage.get(), 1, length, m_canDriverFile);
+    if (read != length)
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
+    std::memset(m_canDriverImage.get() + length, 0xFF, size - length);
+
+    CZELCommandSet& commands = m_dialog.GetCommands();
+    IUpdateLink& link = m_dialog.GetLink();
+    const std::uint8_t module = m_dialog.GetCANDriver().moduleId;
+    std::uint8_t packet[512] = {};
+
+    std::uint32_t packetLength = commands.PrepareReqModuleFlashStart(packet, module, size);
+    m_dialog.ArmFlashStep(2);
+    link.SendCommand(packet, packetLength);
+    if (m_dialog.WaitForFlashStep(2, 3, packet, packetLength) != ZEL_STATUS_SUCCESS)
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
+
+    CZELCRC32 crc;
+    std::uint8_t published = 0;
+    std::uint32_t index = 0;
+    for (std::uint32_t offset = 0; offset < size; offset += kCANDriverPiece, ++index) {
+        const std::uint32_t pieceLength = std::min(kCANDriverPiece, size - offset);
+        const auto packetNumber = static_cast<std::uint8_t>(index & 0xFF);
+        const std::uint8_t* piece = m_canDriverImage.get() + offset;
+        crc.Reset();
+        crc.Update(piece, pieceLength);
+        packetLength = commands.PrepareReqModuleFlashWrite(packet, module, packetNumber, offset, crc.GetCRC32(), piece,
+            pieceLength);
+        m_dialog.ArmFlashStep(4);
+        link.SendCommand(packet, packetLength);
+        const long answered = m_dialog.WaitForFlashStep(4, 5, packet, packetLength);
+        const std::uint8_t echoed = m_dialog.GetEchoedPacketNumber();
+        if (answered != ZEL_STATUS_SUCCESS || echoed != packetNumber) {
+            // The device's check of the whole image decides; the piece is not sent again.
+            m_dialog.Log(Format("skipping; packet; %i; %i; state; %li", echoed, packetNumber, m_dialog.GetFlashStep()),
+                ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
+            continue;
+        }
+        // The share of the image before this piece.
+        const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) * 12800u / size);
+        if (percent > published) {
+            published = percent;
+            PublishProgress(percent);
+        }
+    }
+
+    crc.Reset();
+    crc.Update(m_canDriverImage.get(), size);
+    packetLength = commands.PrepareReqModuleFlashFinish(packet, module, crc.GetCRC32());
+    m_dialog.ArmFlashStep(6);
+    link.SendCommand(packet, packetLength);
+    if (m_dialog.WaitForFlashStep(6, 7, packet, packetLength) != ZEL_STATUS_SUCCESS)
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
+    return ZEL_STATUS_SUCCESS;
+}

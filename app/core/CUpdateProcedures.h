@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/core/CUpdaterDlg.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// How each target of the update thread is flashed: ask the device to put the processor into its
+// bootloader (or to accept the update), wait for the ready flag, hand the image to the STM32
+// bootloader client directly or through the device; the MCPU's CAN driver by module flash. A front
+// end makes one after its dialog; it installs itself as the dialog's target procedures and must
+// live until the update thread has ended (its destructor waits for that).
+class CUpdateProcedures
+{
+public:
+    explicit CUpdateProcedures(CUpdaterDlg& dialog);
+    CUpdateProcedures(const CUpdateProcedures&) = delete;
+    CUpdateProcedures& operator=(const CUpdateProcedures&) = delete;
+    // Waits for the update thread, removes the procedures and releases the CAN driver image.
+    ~CUpdateProcedures();
+
+    // The Control request that switches a processor into its bootloader (0x1800 CCPU, 0x2800 KCPU,
+    // 0x3800 LCPU, 0x4800 MCPU, 0xF000 the remote control's own ECPU); returns its length, 11.
+    static std::uint32_t BuildBootloaderSwitchRequest(std::uint8_t* packet, std::uint16_t target);
+
+    // Stops the receiving thread, flashes over the port of the view's COM port text and restarts the
+    // receiving thread whatever happened: the transfer's status when it failed, else the restart's.
+    long TransmitThroughBootloader(const std::string& path);
+    // Sends the image through the device while the receiving thread keeps running.
+    long TransmitExpanderFirmware(const std::string& path);
+    // Module flash of the CAN driver in catalogue slot 10: 0, -1 (no answer), ZEL_STATUS_NO_MEMORY or
+    // the decryption's status.
+    long UpdateCANDriver();
+
+    // The padded image of the last CAN driver update (empty once released).
+    std::uint32_t GetCANDriverImageSize() const { return m_canDriverSize; }
+
+    // Catalogue slots by file type.
+    static constexpr int SLOT_CCPU_TYPE1 = 1;
+    static constexpr int SLOT_CCPU_TYPE2 = 2;
+    static constexpr int SLOT_KCPU = 3;
+    static constexpr int SLOT_LCPU = 4;
+    static constexpr int SLOT_MCPU = 5;
+    static constexpr int SLOT_ECPU = 6;
+    static constexpr int SLOT_RCPU = 7;
+    static constexpr int SLOT_VELTRIX = 8;
+    static constexpr int SLOT_CCPU2 = 9;
+    static constexpr int SLOT_CAN_DRIVER = 10;
+
+private:
+    using Duration = std::chrono::milliseconds;
+    using Builder = std::function<std::uint32_t(CZELCommandSet&, std::uint8_t*)>;
+    enum class Transfer
+    {
+        Bootloader,    // TransmitThroughBootloader
+        ThroughDevice, // TransmitExpanderFirmware
+    };
+
+    // One row of the target table.
+    struct Procedure
+    {
+        UpdateTarget target;
+        std::string planLine; // already filled in
+        Builder request;
+        ReadyFlag readyFlag;
+        int resendDivisor;
+        int roundLimit;
+        Duration pauseBefore;
+        Transfer transfer;
+        int slot;
+        std::optional<Duration> pauseAfter;
+    };
+    enum class Outcome
+    {
+        Done,
+        NotAcknowledged,
+        TransferFailed,
+    };
+
+    long RunTarget(UpdateTarget target);
+    long RunExpanders();
+    long RunCANDriver();
+    // The common procedure without the state and progress (set by the dialog) and without the error
+    // line (left to the caller).
+    Outcome RunProcedure(const Procedure& procedure);
+    bool RequestUntilReady(const Procedure& procedure);
+    Procedure Bootloader(UpdateTarget target, const std::string& name, const std::string& deviceVersion,
+        Builder request, ReadyFlag flag, int divisor, Duration before, int slot, std::optional<Duration> after) const;
+    std::string PlanLine(const std::string& name, const std::string& deviceVersion, int slot) const;
+    static Builder SwitchRequest(std::uint16_t target);
+    void PublishProgress(std::uint8_t percent);
+    void ReleaseCANDriverImage();
+
+    CUpdaterDlg& m_dialog;
+
+    // The CAN driver image: open plain file and padded buffer, kept until the next run or the end.
+    std::FILE* m_canDriverFile = nullptr;
+    std::unique_ptr<std::uint8_t[]> m_canDriverImage;
+    std::uint32_t m_canDriverSize = 0;
+};

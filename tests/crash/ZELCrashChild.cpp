@@ -1,0 +1,192 @@
+// A program that ends in each way the crash handling must catch; the tests run it in a folder of
+// their own and read the report it leaves in Dumps.
+//
+//   zel_crash_child MODE [DIVISOR [APPLICATION NAME]]
+
+#include "zel/crash/CZELMemoryDump.h"
+#include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELMessageBox.h"
+#include "zel/foundation/ZELStatus.h"
+#include "zel/platform/CZELEvent.h"
+#include "zel/platform/CZELNativeThread.h"
+#include "zel/threads/CZELMonitoredThread.h"
+#include "zel/threads/CZELThreadMonitor.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+// Outside the unnamed namespace: with every subclass known the compiler would resolve the call.
+class Describable;
+void CallsDescribe(Describable* object);
+// Called through a pointer the compiler cannot follow, so it cannot see the call is pure.
+void (*volatile g_callDescribe)(Describable*) = &CallsDescribe;
+
+class Describable
+{
+public:
+    // Runs while the object is still only a Describable; kept out of line so that the compiler
+    // keeps the base's table of functions in place while it runs.
+    __attribute__((noinline)) Describable() { g_callDescribe(this); }
+    virtual ~Describable() = default;
+    virtual void Describe() = 0;
+};
+
+class Described : public Describable
+{
+public:
+    void Describe() override {}
+};
+
+__attribute__((noinline)) void CallsDescribe(Describable* object)
+{
+    object->Describe();
+    asm volatile("" ::: "memory"); // keeps this frame: no tail call
+}
+
+namespace {
+
+[[noreturn]] void WaitForever()
+{
+    CZELEvent never;
+    for (;;)
+        never.Wait(std::chrono::milliseconds(-1));
+}
+
+// Writes to a member of an object at address null, as a call through a null object pointer does.
+// Built from an integer, so the undefined-behaviour sanitizer does not stop it before it faults.
+__attribute__((noinline)) void CrashByNullWrite()
+{
+    volatile int* volatile target = reinterpret_cast<volatile int*>(0x10);
+    *target = 1;
+}
+
+__attribute__((noinline)) void CrashByAbort()
+{
+    std::abort();
+}
+
+__attribute__((noinline)) void CrashByUncaughtException()
+{
+    throw std::runtime_error("thrown on purpose");
+}
+
+__attribute__((noinline)) void CrashByDivision()
+{
+    volatile int divisor = 0;
+    volatile int quotient = 7 / divisor;
+    (void)quotient;
+}
+
+// Ends only when the stack does; the volatile limit hides that from the compiler.
+volatile int g_depthLimit = 1 << 30;
+
+__attribute__((noinline)) int RecurseWithoutEnd(int depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth >= g_depthLimit)
+        return frame[0];
+    return RecurseWithoutEnd(depth + 1) + frame[0];
+}
+
+__attribute__((noinline)) void CrashByCreateMemoryDump()
+{
+    GetZELMemoryDump().CreateMemoryDump();
+}
+
+long HangsAfterOneStamp(void* data)
+{
+    auto* thread = static_cast<CZELMonitoredThread*>(data);
+    thread->SignalStart();
+    thread->UpdateStatus();
+    WaitForever();
+}
+
+__attribute__((noinline)) void SecondThreadNullWrite()
+{
+    volatile int* volatile target = reinterpret_cast<volatile int*>(0x10);
+    *target = 2;
+}
+
+int Run(const std::string& mode)
+{
+    CZELMemoryDump& dump = GetZELMemoryDump();
+    if (mode == "settings") {
+        // Prints what Initialize made of ZEL.ini.
+        std::printf("dumpType=%d dep=%u heapTermination=%d messageBox=%d interval=%u running=%d\n",
+            dump.GetDumpType(), dump.GetDEPPolicy(), dump.GetDumpAfterHeapCorruption() ? 1 : 0,
+            dump.GetShowMessageBoxAfterDump() ? 1 : 0, dump.GetHeapCheckInterval(), dump.IsHeapCheckRunning() ? 1 : 0);
+        dump.Terminate();
+        return 0;
+    }
+    if (mode == "null-write")
+        CrashByNullWrite();
+    else if (mode == "abort")
+        CrashByAbort();
+    else if (mode == "terminate")
+        CrashByUncaughtException();
+    else if (mode == "division")
+        CrashByDivision();
+    else if (mode == "stack-overflow")
+        return RecurseWithoutEnd(0);
+    else if (mode == "pure-virtual")
+        Described described;
+    else if (mode == "create-dump")
+        CrashByCreateMemoryDump();
+    else if (mode == "provoke-crash")
+        dump.ProvokeCrash();
+    else if (mode == "heap") {
+        dump.SetDumpAfterHeapCorruption(true);
+        dump.ProvokeHeapCorruption();
+    } else if (mode == "hang") {
+        GetZELThreadMonitor().Initialize();
+        CZELMonitoredThread hanging;
+        hanging.SetThreadName("Hanging Worker");
+        hanging.CreateThread(&HangsAfterOneStamp, &hanging);
+        WaitForever();
+    } else if (mode == "second-fault") {
+        // The first fault's message box (shown in this process) waits for its user; meanwhile a
+        // second thread faults.
+        // The second thread starts before the fault, as threads do; only its fault waits for the box.
+        static CZELEvent secondMayFault;
+        static CZELNativeThread second;
+        second.Start([] {
+            secondMayFault.Wait(std::chrono::milliseconds(-1));
+            SecondThreadNullWrite();
+        });
+        dump.SetShowMessageBoxAfterDump(true);
+        ZELSetMessageBoxBackend([](const std::string&, const std::string&, unsigned int) -> int {
+            static std::atomic<int> boxes{0};
+            if (++boxes > 1)
+                return ZEL_IDOK; // the second box is closed at once
+            secondMayFault.Set();
+            WaitForever();
+        });
+        CrashByNullWrite();
+    } else if (mode == "message-box") {
+        dump.SetShowMessageBoxAfterDump(true);
+        CrashByNullWrite();
+    } else {
+        std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+        return 2;
+    }
+    return 0; // not reached: every mode ends in the crash handling
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: zel_crash_child MODE [DIVISOR [APPLICATION NAME]]\n");
+        return 2;
+    }
+    ZELScaleTimesForTests(argc > 2 ? std::atoi(argv[2]) : 1);
+    GetZELMemoryDump().Initialize(argc > 3 ? argv[3] : "Crash Test");
+    return Run(argv[1]);
+}
