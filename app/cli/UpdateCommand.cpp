@@ -1,6 +1,7 @@
 #include "app/cli/UpdateCommand.h"
 
 #include "app/core/CSerialPortLink.h"
+#include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdateProcedures.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/UpdateTexts.h"
@@ -287,12 +288,13 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
         planShown = true;
     };
 
-    dialog.LoadSettings();
+    CUpdaterApp app(dialog);
+    app.LoadSettings();
     link.SetSerialPortSettings(options.port, link.GetBaudRateAsID());
     if (!options.language.empty())
         GetZELLanguage().SetLanguage(options.language == "de" ? ZEL_LANGUAGE_GERMAN : ZEL_LANGUAGE_ENGLISH);
-    dialog.StartModules();
-    dialog.ScanFirmwareFolder();
+    app.StartModules();
+    app.ScanFirmwareFolder();
 
     StartOutcome outcome;
     {
@@ -312,8 +314,8 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
 
     const long state = dialog.GetApplicationState();
     const std::string logPath = GetZELSystemLogEx().GetFilePath();
-    dialog.SaveSettings();
-    dialog.ShutdownModules();
+    app.SaveSettings();
+    app.ShutdownModules();
 
     if (options.json) {
         nlohmann::ordered_json result = {

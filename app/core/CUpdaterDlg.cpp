@@ -33,10 +33,6 @@ constexpr long kLastCCPUWithoutPrepare = 133404;
 constexpr std::uint8_t kMCPUModeModule = 4;
 constexpr std::uint16_t kHardwareTypeVHX360 = 0x2001;
 
-const char* const kApplicationName = "Tarn Update";
-const char* const kApplicationVersion = "V 04.04 (2021-04-16)";
-const char* const kSettingsSection = "TarnUpdate";
-
 template <std::size_t N> void CopyText(char (&destination)[N], const char* source)
 {
     std::memset(destination, 0, N);
@@ -45,9 +41,6 @@ template <std::size_t N> void CopyText(char (&destination)[N], const char* sourc
 
 // A parser's result that leaves usable fields: success, or a text cut to its field.
 bool Parsed(long result) { return result == ZEL_STATUS_SUCCESS || result == ZEL_STATUS_BUFFER_TOO_SMALL; }
-
-// A number of the settings file as the C library reads it; values above 2^31 (filters) keep their bits.
-long long SettingNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
 } // namespace
 
@@ -71,85 +64,6 @@ CUpdaterDlg::~CUpdaterDlg()
 
 // ---------------------------------------------------------------------------------------------
 // Program life
-
-long CUpdaterDlg::LoadSettings()
-{
-    CZELLanguage& language = GetZELLanguage();
-    CZELSystemLogEx& log = GetZELSystemLogEx();
-    language.SetLanguage(ZEL_LANGUAGE_ENGLISH);
-    log.SetFileFilter(0xFFFFFFFFu);
-    log.SetOutputFilter(0xFFFFFFFFu);
-    m_link.SetSerialPortSettings("COM1", 7);
-    m_link.SetProtocol(m_protocol.load());
-
-    CZELIniManager& ini = GetZELIniManager();
-    auto read = [&ini](const char* key, std::string& value) {
-        return ini.GetEntry(kSettingsSection, key, &value, "") == ZEL_STATUS_SUCCESS;
-    };
-    std::string value;
-    if (read("Language", value))
-        language.SetLanguage(static_cast<long>(SettingNumber(value)));
-    if (read("FileFilter", value))
-        log.SetFileFilter(static_cast<std::uint32_t>(SettingNumber(value)));
-    if (read("OutputFilter", value))
-        log.SetOutputFilter(static_cast<std::uint32_t>(SettingNumber(value)));
-    if (read("COMPort", value))
-        m_link.SetSerialPortSettings(value, m_link.GetBaudRateAsID());
-    if (read("BaudRate", value))
-        m_link.SetSerialPortSettings(m_link.GetCOMPort(), static_cast<long>(SettingNumber(value)));
-    if (read("COMProtocol", value))
-        m_link.SetProtocol(static_cast<std::uint16_t>(SettingNumber(value)));
-    UpdaterSettings settings = GetSettings();
-    if (read("AllowDowngrade", value))
-        settings.allowDowngrade = SettingNumber(value) != 0;
-    if (read("AllowDowngradeMCPU", value))
-        settings.allowDowngradeMCPU = SettingNumber(value) != 0;
-    if (read("OKSWorkaround", value))
-        settings.oksWorkaround = SettingNumber(value) != 0;
-    if (read("MCPUMode", value))
-        settings.mcpuMode = SettingNumber(value) != 0;
-    // The port refuses an unknown protocol; the program follows what the port took.
-    settings.protocol = m_link.GetProtocol();
-    SetSettings(settings);
-    m_view.SetCOMPortText(m_link.GetCOMPort());
-    return ZEL_STATUS_SUCCESS;
-}
-
-long CUpdaterDlg::SaveSettings()
-{
-    CZELIniManager& ini = GetZELIniManager();
-    ini.SetEntry(kSettingsSection, "Language", std::to_string(GetZELLanguage().GetLanguage()), "");
-    ini.SetEntry(kSettingsSection, "COMPort", m_link.GetCOMPort(), "");
-    return ZEL_STATUS_SUCCESS;
-}
-
-long CUpdaterDlg::StartModules()
-{
-    GetZELMain().SetApplicationInformation(kApplicationName, kApplicationVersion);
-    GetZELSystemLogEx().SetEnableOutput(true);
-    GetZELSystemLogEx().Initialize(nullptr, kApplicationName, kApplicationVersion);
-    // The crash handling and the plug-in manager join here once their modules exist.
-    GetZELThreadMonitor().Initialize();
-    GetZELMessageQueue().Initialize(false);
-    StartMessageQueue();
-    m_modulesStarted = true;
-    return ZEL_STATUS_SUCCESS;
-}
-
-long CUpdaterDlg::ShutdownModules()
-{
-    if (!m_modulesStarted)
-        return ZEL_STATUS_SUCCESS;
-    GetZELSystemLogEx().SetEnableOutput(false);
-    EndTrafficDumpPlugin();
-    StopMessageQueue();
-    m_link.TerminateReceivingThread();
-    GetZELMessageQueue().Terminate();
-    GetZELThreadMonitor().Terminate();
-    GetZELSystemLogEx().Terminate();
-    m_modulesStarted = false;
-    return ZEL_STATUS_SUCCESS;
-}
 
 long CUpdaterDlg::StartMessageQueue()
 {

@@ -89,14 +89,9 @@ public:
     // Waits for the update thread and detaches the message queue.
     ~CUpdaterDlg();
 
-    // Program life (shared by the front ends). LoadSettings applies section "TarnUpdate" to the
-    // library's modules and to this object; SaveSettings writes back "Language" and "COMPort".
-    long LoadSettings();
-    long SaveSettings();
-    long StartModules();
-    long ShutdownModules();
+    // Program life: CUpdaterApp loads the settings and brings the modules up and down.
     long ScanFirmwareFolder() { return m_catalogue.ScanFirmwareFolder(); }
-    // The program's subscriber queue alone (StartModules and ShutdownModules include it).
+    // The program's subscriber queue (CUpdaterApp starts and stops it with the modules).
     long StartMessageQueue();
     long StopMessageQueue();
 
@@ -236,6 +231,5 @@ private:
     CZELMonitoredThread m_updateThread;
     std::atomic<bool> m_updateThreadActive{false};
     std::atomic<bool> m_cancelRequested{false};
-    bool m_modulesStarted = false;
     CAppMessageQueue m_queue;
 };

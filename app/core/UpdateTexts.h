@@ -3,6 +3,19 @@
 // Ids of the update program's own texts (German and English).
 inline constexpr unsigned long APP_TEXT_THREAD_STARTED = 0x10000001;
 inline constexpr unsigned long APP_TEXT_THREAD_FINISHED = 0x10000002;
+// Button captions and labels; those marked (not shown) have no control in the dialog.
+inline constexpr unsigned long APP_TEXT_BUTTON_CLEAR_STATUS = 0x11000001; // (not shown)
+inline constexpr unsigned long APP_TEXT_BUTTON_AUTO_SCROLL = 0x11000002;  // (not shown)
+inline constexpr unsigned long APP_TEXT_BUTTON_OPEN = 0x11000003;         // (not shown)
+inline constexpr unsigned long APP_TEXT_BUTTON_CLOSE = 0x11000004;        // (not shown)
+inline constexpr unsigned long APP_TEXT_BUTTON_START_UPDATE = 0x11000005;
+inline constexpr unsigned long APP_TEXT_BUTTON_CANCEL_UPDATE = 0x11000006; // (not shown)
+inline constexpr unsigned long APP_TEXT_LABEL_SETTINGS = 0x12000001;       // (not shown)
+inline constexpr unsigned long APP_TEXT_LABEL_LANGUAGE = 0x12000002;
+inline constexpr unsigned long APP_TEXT_LABEL_BAUD_RATE = 0x12000003;      // (not shown)
+inline constexpr unsigned long APP_TEXT_LABEL_COM_PORT = 0x12000004;
+inline constexpr unsigned long APP_TEXT_LABEL_STATUS = 0x12000005;
+inline constexpr unsigned long APP_TEXT_LABEL_PROGRESS = 0x12000006;
 inline constexpr unsigned long APP_TEXT_STATE_READY = 0x12000101;
 inline constexpr unsigned long APP_TEXT_STATE_CCPU = 0x12000102;
 inline constexpr unsigned long APP_TEXT_STATE_KCPU = 0x12000103;

@@ -1,0 +1,49 @@
+#include "app/core/UpdateTexts.h"
+#include "zel/foundation/CZELLanguage.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TextCase
+{
+    unsigned long id;
+    const char* english;
+    const char* german;
+};
+
+// The dialog's labels and button captions, and samples of the other groups.
+const TextCase kTexts[] = {
+    {0x11000001, "Clear Status", "Status löschen"},
+    {0x11000002, "Auto-scroll\r\nStatus Window", "Statusfenster\r\nautom. scrollen"},
+    {0x11000003, "Open", "Öffnen"},
+    {0x11000004, "Close", "Schließen"},
+    {0x11000005, "Start\r\nUpdate", "Update\r\nstarten"},
+    {0x11000006, "Cancel Update", "Update abbr."},
+    {0x12000001, "Program Settings", "Programmeinstellungen"},
+    {0x12000002, "Language:", "Sprache:"},
+    {0x12000003, "Baud Rate:", "Baud Rate:"},
+    {0x12000004, "COM Port:", "COM Port:"},
+    {0x12000005, "Status:", "Status:"},
+    {0x12000006, "Progress:", "Fortschritt:"},
+    {0x12000109, "Update failed", "Update fehlgeschlagen"},
+    {0x14000003, "Update failed", "Update fehlgeschlagen"},
+    {0x14000002, "Start Update", "Update starten"},
+};
+
+TEST(UpdateTexts, EveryTextInBothLanguagesAndQuestionMarksOtherwise)
+{
+    for (const TextCase& c : kTexts) {
+        SCOPED_TRACE(c.id);
+        GetZELLanguage().SetLanguage(ZEL_LANGUAGE_ENGLISH);
+        EXPECT_STREQ(GetUpdateText(c.id), c.english);
+        GetZELLanguage().SetLanguage(ZEL_LANGUAGE_GERMAN);
+        EXPECT_STREQ(GetUpdateText(c.id), c.german);
+        GetZELLanguage().SetLanguage(ZEL_LANGUAGE_THIRD);
+        EXPECT_STREQ(GetUpdateText(c.id), "???");
+    }
+    GetZELLanguage().SetLanguage(ZEL_LANGUAGE_ENGLISH);
+    EXPECT_STREQ(GetUpdateText(0x12000007), "???");
+}
+
+} // namespace

@@ -1,0 +1,301 @@
+// The dialog as an operator sees it, on the offscreen platform, against the simulator on a pty.
+#include "app/core/CSerialPortLink.h"
+#include "app/gui/CUpdaterWindow.h"
+#include "sim/CSimScenario.h"
+#include "sim/CSimServer.h"
+#include "support/ZELTestSupport.h"
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELMessageBox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QAction>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Only a failing test waits this long.
+constexpr int kWaitMs = 20000;
+
+std::string Tarn(const std::string& arguments)
+{
+    return std::string("'") + TARN_PROGRAM + "' " + arguments + " </dev/null";
+}
+
+struct SeenBox
+{
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool yesNo = false;
+};
+
+// Answers every message box the dialog shows, the question with `answer`, and records it. The box
+// runs its own event loop, in which this timer keeps firing.
+class BoxAnswerer : public QObject
+{
+public:
+    // A timer does not fire again while its slot runs: a box opened from `onBox` needs an answerer of
+    // its own, which leaves the box it was made in (`open`) alone.
+    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Yes, QMessageBox* open = nullptr)
+        : m_answer(answer)
+        , m_handled(open)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::Check);
+        m_timer.start(5);
+    }
+
+    // Runs inside the box, before it is answered.
+    std::function<void(const SeenBox&)> onBox;
+    std::vector<SeenBox> boxes;
+
+private:
+    void Check()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible() || box == m_handled)
+            return;
+        m_handled = box;
+        SeenBox seen{box->windowTitle(), box->text(), box->icon(), box->button(QMessageBox::Yes) != nullptr};
+        boxes.push_back(seen);
+        if (onBox)
+            onBox(seen);
+        box->button(seen.yesNo ? m_answer : QMessageBox::Ok)->click();
+    }
+
+    QMessageBox::StandardButton m_answer;
+    QTimer m_timer;
+    QMessageBox* m_handled;
+};
+
+} // namespace
+
+class CUpdaterWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A program folder with its ZEL.ini and Firmware/, current while the test runs.
+    struct Folder
+    {
+        ZELTest::TemporaryDirectory folder;
+        ZELTest::ScopedCurrentDirectory current{folder.Path()};
+        std::string ini = folder.File("ZEL.ini");
+        std::string firmware = folder.File("Firmware");
+    };
+
+    template <typename T> static T* Control(QWidget& window, int id)
+    {
+        T* control = window.findChild<T*>(QString("control%1").arg(id));
+        if (control == nullptr)
+            qFatal("control %d missing", id);
+        return control;
+    }
+
+    static std::unique_ptr<CSimServer> Serve(const std::string& json)
+    {
+        CSimScenario scenario;
+        std::string error;
+        if (!CSimScenario::Parse(json, scenario, error))
+            qFatal("scenario: %s", error.c_str());
+        auto server = std::make_unique<CSimServer>(std::move(scenario));
+        if (server->Start() != 0)
+            qFatal("simulator did not start");
+        return server;
+    }
+
+    static void Pack(const Folder& folder, int type, const std::string& version, const std::string& name)
+    {
+        std::filesystem::create_directories(folder.firmware);
+        ZELTest::WriteFile(folder.folder.File("image.bin"), std::string(2048, '\x5A'));
+        const ZELTest::ProcessResult packed = ZELTest::RunProgram(Tarn("fw pack --type " + std::to_string(type)
+            + " --version '" + version + "' '" + folder.folder.File("image.bin") + "' '" + folder.firmware + "/"
+            + name + "'"));
+        QCOMPARE(packed.exitCode, 0);
+    }
+
+    // Sets the port and waits for the status timer to offer the start button.
+    static void ReadyToStart(CUpdaterWindow& window, const std::string& port)
+    {
+        Control<QComboBox>(window, 1003)->setEditText(QString::fromStdString(port));
+        QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>(window, 1005)->isEnabled(), kWaitMs);
+    }
+
+private slots:
+    void FirstStartUsesDefaultsAndWritesLanguageAndPort()
+    {
+        Folder folder;
+        CSerialPortLink link;
+        {
+            CUpdaterWindow window(link, folder.ini, folder.firmware);
+            window.Initialize();
+            window.show();
+            QCOMPARE(window.windowTitle(), QString("Tarn Update"));
+            QCOMPARE(Control<QComboBox>(window, 1021)->currentIndex(), 1);
+            QCOMPARE(Control<QComboBox>(window, 1021)->itemText(0), QString("Deutsch"));
+            QCOMPARE(Control<QComboBox>(window, 1003)->currentText(), QString("COM1"));
+            QCOMPARE(link.GetBaudRateAsID(), 7L);
+            QCOMPARE(window.Dialog().GetProtocol(), std::uint16_t{0x1800});
+            QCOMPARE(Control<QLabel>(window, 1028)->text(), QString("Language:"));
+            QCOMPARE(Control<QLabel>(window, 1029)->text(), QString("COM Port:"));
+            QCOMPARE(Control<QLabel>(window, 1030)->text(), QString("Status:"));
+            QCOMPARE(Control<QLabel>(window, 1031)->text(), QString("Progress:"));
+            QCOMPARE(Control<QLabel>(window, 1032)->text(), QString("Ready."));
+            QCOMPARE(Control<QProgressBar>(window, 1062)->maximum(), 100);
+            QVERIFY(!window.findChild<QPlainTextEdit*>("logPane")->isVisible());
+            // Created disabled; the status timer offers it.
+            QVERIFY(!Control<QPushButton>(window, 1005)->isEnabled());
+            QCOMPARE(Control<QPushButton>(window, 1005)->text(), QString("Start\nUpdate"));
+            QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>(window, 1005)->isEnabled(), kWaitMs);
+            window.reject();
+            QVERIFY(!window.isVisible());
+        }
+        QCOMPARE(QString::fromStdString(ZELTest::ReadFile(folder.ini)),
+            QString("[TarnUpdate]\nLanguage=1\nCOMPort=COM1\n"));
+    }
+
+    void ModuleProtocolFromSettings()
+    {
+        Folder folder;
+        ZELTest::WriteFile(folder.ini, "[TarnUpdate]\nCOMProtocol=18433\n");
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        window.Initialize();
+        QCOMPARE(window.Dialog().GetProtocol(), std::uint16_t{0x4801});
+        QCOMPARE(link.GetProtocol(), std::uint16_t{0x4801});
+        window.reject();
+    }
+
+    void ThirdLanguageShowsQuestionMarks()
+    {
+        Folder folder;
+        ZELTest::WriteFile(folder.ini, "[TarnUpdate]\nLanguage=2\n");
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        window.Initialize();
+        QCOMPARE(Control<QComboBox>(window, 1021)->currentIndex(), -1);
+        for (int id : { 1028, 1029, 1030, 1031, 1032 })
+            QCOMPARE(Control<QLabel>(window, id)->text(), QString("???"));
+        QCOMPARE(Control<QPushButton>(window, 1005)->text(), QString("???"));
+        window.reject();
+        QVERIFY(ZELTest::ReadFile(folder.ini).find("Language=2") != std::string::npos);
+    }
+
+    // A pressed emergency stop ends the start in state 11; German re-renders it, and only the six
+    // controls change.
+    void LanguageSwitchRerendersTheFailedState()
+    {
+        Folder folder;
+        const auto server = Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+            "preconditions": { "emergencyButton": 1 } } })");
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        window.Initialize();
+        window.show();
+        ReadyToStart(window, server->Path());
+
+        BoxAnswerer answerer;
+        QTest::mouseClick(Control<QPushButton>(window, 1005), Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), std::size_t{1});
+        QCOMPARE(answerer.boxes[0].caption, QString("Update aborted"));
+        QCOMPARE(answerer.boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(answerer.boxes[0].text.contains("emergency stop is pressed"));
+        QCOMPARE(window.Dialog().GetApplicationState(), 11L);
+        QCOMPARE(Control<QLabel>(window, 1032)->text(), QString("Update failed"));
+
+        Control<QComboBox>(window, 1021)->setCurrentIndex(0);
+        QCOMPARE(Control<QLabel>(window, 1032)->text(), QString("Update fehlgeschlagen"));
+        QCOMPARE(Control<QLabel>(window, 1028)->text(), QString("Sprache:"));
+        QCOMPARE(Control<QLabel>(window, 1031)->text(), QString("Fortschritt:"));
+        QCOMPARE(Control<QPushButton>(window, 1005)->text(), QString("Update\nstarten"));
+        QCOMPARE(window.windowTitle(), QString("Tarn Update"));
+        QCOMPARE(Control<QComboBox>(window, 1021)->itemText(1), QString("English"));
+        window.reject();
+        QVERIFY(ZELTest::ReadFile(folder.ini).find("Language=0") != std::string::npos);
+    }
+
+    // From the start button through the question and the update thread to its report and the close.
+    // The start button stays disabled for the whole thread, across a language switch too.
+    void WholeUpdateToItsReportAndClose()
+    {
+        Folder folder;
+        const auto server = Serve(R"({ "device": { "hardware": "QTR-1",
+            "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" } } })");
+        Pack(folder, 3, "V 01.05.00", "kcpu.tarn");
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        window.Initialize();
+        window.show();
+        window.findChild<QAction*>("logAction")->trigger();
+        QVERIFY(window.findChild<QPlainTextEdit*>("logPane")->isVisible());
+        ReadyToStart(window, server->Path());
+        QPushButton* start = Control<QPushButton>(window, 1005);
+
+        bool checkedDuringThread = false;
+        BoxAnswerer answerer(QMessageBox::Yes);
+        answerer.onBox = [&](const SeenBox& box) {
+            if (box.yesNo)
+                return;
+            // The report: the update thread is still running and waits on this box.
+            QVERIFY(window.Dialog().IsUpdateThreadRunning());
+            QVERIFY(!start->isEnabled());
+            Control<QComboBox>(window, 1021)->setCurrentIndex(0);
+            QVERIFY(!start->isEnabled());
+            // Closing now asks first; No leaves the window open, and the report closes it.
+            BoxAnswerer closeQuestion(QMessageBox::No, qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            window.reject();
+            QVERIFY(window.isVisible());
+            QCOMPARE(closeQuestion.boxes.size(), std::size_t{1});
+            QCOMPARE(closeQuestion.boxes[0].caption, QString("Update abgebrochen"));
+            QCOMPARE(closeQuestion.boxes[0].icon, QMessageBox::Warning);
+            QVERIFY(closeQuestion.boxes[0].yesNo);
+            checkedDuringThread = true;
+        };
+        QSignalSpy finished(&window, &QDialog::finished);
+        QTest::mouseClick(start, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+        QVERIFY(!window.isVisible());
+        QVERIFY(checkedDuringThread);
+
+        QCOMPARE(answerer.boxes.size(), std::size_t{2});
+        // The log pane shows the system log's lines.
+        QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QPlainTextEdit*>("logPane")->toPlainText().contains(
+                                     "The update thread has been started."),
+            kWaitMs);
+        QCOMPARE(answerer.boxes[0].caption, QString("Start Update"));
+        QVERIFY(answerer.boxes[0].yesNo);
+        QVERIFY(answerer.boxes[0].text.endsWith("\n\nDo you want to install these updates now?"));
+        QCOMPARE(window.Dialog().GetApplicationState(), 12L);
+        QCOMPARE(answerer.boxes[1].caption, QString("Update succeeded"));
+        QCOMPARE(answerer.boxes[1].icon, QMessageBox::Information);
+        QCOMPARE(answerer.boxes[1].text, QString("The update has been completed successfully."));
+        QCOMPARE(Control<QProgressBar>(window, 1062)->value(), 100);
+        QCOMPARE(QString::fromStdString(ZELTest::ReadFile(folder.ini)),
+            QString::fromStdString("[TarnUpdate]\nLanguage=0\nCOMPort=" + server->Path() + "\n"));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Before any module starts: an 11 s time-out takes 220 ms.
+    ZELScaleTimesForTests(50);
+    QApplication application(argc, argv);
+    CUpdaterWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "CUpdaterWindowTest.moc"
