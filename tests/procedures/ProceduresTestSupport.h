@@ -3,6 +3,7 @@
 // One whole update run against the simulated device over a pseudo-terminal, with firmware files
 // packed from images that name their version.
 #include "app/core/CSerialPortLink.h"
+#include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdateProcedures.h"
 #include "sim/CSimScenario.h"
 #include "sim/CSimServer.h"
@@ -115,13 +116,14 @@ public:
         settings.protocol = protocol;
         settings.mcpuMode = mcpuMode;
         dialog.SetSettings(settings);
-        dialog.StartModules();
+        CUpdaterApp app(dialog);
+        app.StartModules();
         dialog.ScanFirmwareFolder();
         outcome = dialog.StartUpdate();
         if (outcome == StartOutcome::UpdateStarted)
             finished = dialog.WaitForUpdateThread(kRunTimeout);
         const std::string path = GetZELSystemLogEx().GetFilePath();
-        dialog.ShutdownModules();
+        app.ShutdownModules();
         log = ZELTest::ReadFile(path);
     }
 

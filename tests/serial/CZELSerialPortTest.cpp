@@ -30,7 +30,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr auto kWait = 10s; // only a failing test waits this long
 
-const auto* const g_scaledTimes = ::testing::AddGlobalTestEnvironment(new ZELTest::ScaledTimesEnvironment(10));
+// A quarter of the shipped times: the framer's silence of 500 ms is not reached by a busy machine
+// between the bytes of one answer.
+const auto* const g_scaledTimes = ::testing::AddGlobalTestEnvironment(new ZELTest::ScaledTimesEnvironment(4));
 
 struct Record
 {
