@@ -434,7 +434,7 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
 
 // The C++ runtime calls this for a pure virtual call; this definition takes the place of the
 // runtime's own for every program that links the library.
-extern "C" [[noreturn]] void __cxa_pure_virtual()
+extern "C" __attribute__((__noreturn__)) void __cxa_pure_virtual()
 {
     CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine();
 }
