@@ -23,29 +23,19 @@ struct Dialog
         EXPECT_EQ(helper.FillRequest(&requests), ZEL_STATUS_SUCCESS);
     }
 
-    int IndexOf(const std::string& request) const
+    static int IndexOf(const CZELPlainComboBox& list, const std::string& entry)
     {
-        const auto& entries = requests.Entries();
+        const auto& entries = list.Entries();
         for (std::size_t i = 0; i < entries.size(); ++i)
-            if (entries[i] == request)
+            if (entries[i] == entry)
                 return static_cast<int>(i);
-        ADD_FAILURE() << request << " is not in the request list";
-        return -1;
-    }
-
-    int ParameterIndexOf(const std::string& parameter) const
-    {
-        const auto& entries = parameters.Entries();
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            if (entries[i] == parameter)
-                return static_cast<int>(i);
-        ADD_FAILURE() << parameter << " is not in the parameter list";
+        ADD_FAILURE() << entry << " is not in the list";
         return -1;
     }
 
     long Choose(const std::string& request)
     {
-        requests.SetCurSel(IndexOf(request));
+        requests.SetCurSel(IndexOf(requests, request));
         return helper.FillParameters(&requests, &parameterLabel, &parameters, &valueLabel, &value);
     }
 
@@ -216,7 +206,7 @@ TEST(CZELCommandHelper, BuildsThePacketOfTheCurrentChoice)
         Dialog dialog;
         ASSERT_EQ(dialog.Choose(c.request), ZEL_STATUS_SUCCESS);
         if (c.parameter)
-            dialog.parameters.SetCurSel(dialog.ParameterIndexOf(c.parameter));
+            dialog.parameters.SetCurSel(Dialog::IndexOf(dialog.parameters, c.parameter));
         dialog.value.SetWindowText(c.edit);
         long status = 0;
         EXPECT_EQ(dialog.Build(&status), c.packet);
