@@ -16,6 +16,7 @@ constexpr std::uint16_t kAck = 0x4000;
 constexpr std::uint16_t kDeviceInfo = 0x0001;
 constexpr std::uint16_t kBoxUpdate = 0x0002;
 constexpr std::uint16_t kPrepareFirmwareUpdate = 0x0004;
+constexpr std::uint16_t kReadMemory = 0x0006;
 constexpr std::uint16_t kControl = 0x0011;
 constexpr std::uint16_t kGetExpanders = 0x0013;
 constexpr std::uint16_t kUpdateExpander = 0x0014;
@@ -413,6 +414,7 @@ bool CSimDevice::HandleMain(std::uint16_t id, const std::uint8_t* payload, std::
     case kSendFirmware: HandleSendFirmware(payload, size); return true;
     case kExpanderGo: HandleExpanderGo(); return true;
     case kControl: HandleControl(payload, size); return true;
+    case kReadMemory: HandleReadMemory(payload, size); return true;
     case kSetMCPUMode: {
         const std::uint8_t mode = size >= 1 ? payload[0] : 0;
         if (size != 1 || !IsVHX(m_settings.hardwareType)) {
@@ -482,6 +484,30 @@ bool CSimDevice::HandleBox(std::uint8_t delimiter, std::uint16_t id)
         return true;
     default: return false;
     }
+}
+
+void CSimDevice::HandleReadMemory(const std::uint8_t* payload, std::size_t size)
+{
+    // Board memories 129 to 135; their content is a pattern of the memory id and the address.
+    constexpr std::uint8_t kFirstMemory = 129;
+    constexpr std::uint8_t kLastMemory = 135;
+    if (size != 6) {
+        SendCCPU(ZEL_DELIMITER_CCPU, kAck | kReadMemory, {kStatusInvalidLength});
+        return;
+    }
+    const std::uint8_t memory = payload[0];
+    const std::uint8_t length = payload[1];
+    if (memory < kFirstMemory || memory > kLastMemory) {
+        SendCCPU(ZEL_DELIMITER_CCPU, kAck | kReadMemory, {kStatusInvalidParameter});
+        return;
+    }
+    const std::uint32_t address = payload[2] | (static_cast<std::uint32_t>(payload[3]) << 8) |
+                                  (static_cast<std::uint32_t>(payload[4]) << 16) |
+                                  (static_cast<std::uint32_t>(payload[5]) << 24);
+    Bytes answer{kStatusSuccess, memory, length, payload[2], payload[3], payload[4], payload[5]};
+    for (std::uint32_t i = 0; i < length; ++i)
+        answer.push_back(static_cast<std::uint8_t>(memory ^ (address + i)));
+    SendCCPU(ZEL_DELIMITER_CCPU, kAck | kReadMemory, answer);
 }
 
 void CSimDevice::HandleControl(const std::uint8_t* payload, std::size_t size)

@@ -170,6 +170,7 @@ private:
     bool HandleBox(std::uint8_t delimiter, std::uint16_t id);
     bool HandleModule(std::uint8_t id, const std::uint8_t* payload, std::size_t size);
     void HandleControl(const std::uint8_t* payload, std::size_t size);
+    void HandleReadMemory(const std::uint8_t* payload, std::size_t size);
     void HandleSendFirmware(const std::uint8_t* payload, std::size_t size);
     void HandleExpanderGo();
     void HandleFlashStart(const std::uint8_t* payload, std::size_t size);

@@ -181,6 +181,30 @@ std::vector<IdentityCase> IdentityCases()
                 ASSERT_EQ(c.ProcessAckGetRCPUProductionInfo(p, date, user, 33), ZEL_STATUS_SUCCESS);
                 EXPECT_STREQ(user, "ben");
             }},
+        {"read memory", kQTR, 0x1800,
+            [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqReadMemory(b, 131, 4, 0x10); }, 0x4006,
+            [](CZELCommandSet& c, const std::uint8_t* p) {
+                std::uint8_t status = 0xEE, memory = 0, length = 0;
+                std::uint32_t address = 0;
+                std::uint8_t data[16] = {};
+                ASSERT_EQ(c.ProcessAckReadMemory(p, &status, &memory, &length, &address, data, sizeof data),
+                    ZEL_STATUS_SUCCESS);
+                EXPECT_EQ(status, 0);
+                EXPECT_EQ(memory, 131);
+                EXPECT_EQ(length, 4);
+                EXPECT_EQ(address, 0x10U);
+                EXPECT_EQ(Bytes(data, data + 4), (Bytes{131 ^ 0x10, 131 ^ 0x11, 131 ^ 0x12, 131 ^ 0x13}));
+            }},
+        {"read memory of no board memory", kQTR, 0x1800,
+            [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqReadMemory(b, 7, 4, 0); }, 0x4006,
+            [](CZELCommandSet& c, const std::uint8_t* p) {
+                std::uint8_t status = 0, memory = 0, length = 0;
+                std::uint32_t address = 0;
+                std::uint8_t data[16] = {};
+                ASSERT_EQ(c.ProcessAckReadMemory(p, &status, &memory, &length, &address, data, sizeof data),
+                    ZEL_STATUS_SUCCESS);
+                EXPECT_EQ(status, 3);
+            }},
         {"CCPU2 hardware info", R"({"device": {"hardware": "ZT Remote V2", "hardwareVersion": "Z HW"}})", 0x1880,
             [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetCCPU2HardwareInfo(b); }, 0x4D52,
             [](CZELCommandSet& c, const std::uint8_t* p) {
