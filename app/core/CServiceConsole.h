@@ -1,0 +1,71 @@
+#pragma once
+
+#include "app/core/IUpdateLink.h"
+#include "zel/commands/IZELComboBox.h"
+#include "zel/commands/IZELEdit.h"
+#include "zel/plugins/CZELScriva.h"
+#include "zel/queue/CZELMessageQueue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+// The service console without a toolkit, shared by the console window and `tarn send`: builds the
+// chosen request with the command helper, sends it over the program's link and turns every packet the
+// device sends into a time-stamped line of the traffic dump's text.
+//
+// The console opens the port itself when no update holds it and closes it again in ClosePort or
+// Terminate; while an update holds the port it only shows what arrives.
+class CServiceConsole : public CZELMessageQueue
+{
+public:
+    // One line of the console, without a line end. Called on the console's worker thread for what
+    // arrives and on the sender's thread for what is sent.
+    using LineHandler = std::function<void(const std::string& line)>;
+
+    explicit CServiceConsole(IUpdateLink& link);
+    ~CServiceConsole() override;
+
+    // Starts the worker and subscribes to the hub; the library's modules must run.
+    long Start(LineHandler handler);
+    // Unsubscribes, stops the worker and closes the port if the console opened it.
+    long Terminate() override;
+
+    // Opens the link's port unless it runs already; ZEL_STATUS_SUCCESS in both cases.
+    long OpenPort();
+    // Closes the port if the console opened it.
+    long ClosePort();
+    bool IsPortOpenedHere() const;
+
+    // Builds the dialog's current choice and sends it, opening the port first if needed. The line of
+    // the sent packet goes to the handler. ZEL_STATUS_BUSY while an update holds the port.
+    long Send(IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value);
+    // Why the last OpenPort or Send failed, for an operator; empty after a success.
+    std::string GetLastErrorText() const;
+
+    // Packets that arrived since Start.
+    long GetReceivedCount() const;
+
+    // The console's line of a serial-traffic record (head and packet), rendered with `scriva`.
+    static std::string RenderReceived(const std::uint8_t* record, std::size_t size, CZELScriva& scriva);
+    // The console's line of a sent request.
+    static std::string RenderSent(const std::string& requestName, const std::uint8_t* packet, std::size_t length);
+
+protected:
+    long ProcessMessage(CZELMessage& message) override;
+
+private:
+    void Emit(const std::string& line);
+    void SetLastErrorText(std::string text);
+
+    IUpdateLink& m_link;
+    CZELScriva m_scriva; // worker thread only
+    mutable std::mutex m_lock;
+    LineHandler m_handler;
+    std::string m_lastError;
+    bool m_portOpenedHere = false;
+    bool m_subscribed = false;
+    long m_received = 0;
+};
