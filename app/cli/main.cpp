@@ -2,6 +2,7 @@
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
 #include "app/cli/SelftestCommand.h"
+#include "app/cli/SendCommand.h"
 #include "app/cli/SimCommand.h"
 #include "app/cli/UpdateCommand.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     RegisterPortsCommand(app);
     RegisterDemoCommand(app);
     RegisterSelftestCommand(app);
+    RegisterSendCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

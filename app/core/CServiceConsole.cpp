@@ -4,14 +4,15 @@
 #include "zel/commands/CZELCommandHelper.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/platform/ZELSystemTime.h"
+#include "zel/serial/CZELSerialPort.h"
 #include "zel/serial/ZELProtocol.h"
 
 #include <cstdio>
 
 namespace {
 
-// Port identity and UTC time stamp before the packet in a serial-traffic record.
-constexpr std::size_t kRecordHeadSize = 20;
+constexpr std::size_t kRecordHeadSize = ZEL_SERIAL_RECORD_HEAD_SIZE;
+// The UTC time stamp follows the port's identity in a record's head.
 constexpr std::size_t kRecordTimeOffset = 4;
 // A detach record's reason when the port's own device left.
 constexpr std::int32_t kOwnDeviceDetached = 2;
@@ -27,13 +28,6 @@ std::string TimeStamp(const SYSTEMTIME& time)
     return text;
 }
 
-std::string Now()
-{
-    SYSTEMTIME local;
-    ZELPlatform::GetLocalTime(local);
-    return TimeStamp(local);
-}
-
 // The local time of a record's UTC head; now when the head holds no valid time.
 std::string RecordTime(const std::uint8_t* head)
 {
@@ -43,7 +37,7 @@ std::string RecordTime(const std::uint8_t* head)
     const SYSTEMTIME utc{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7]};
     SYSTEMTIME local;
     if (!ZELPlatform::UtcToLocalTime(utc, local))
-        return Now();
+        ZELPlatform::GetLocalTime(local);
     return TimeStamp(local);
 }
 
@@ -179,14 +173,20 @@ long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZE
     const std::uint16_t protocol = ProtocolOfRequest(packet[0], current);
     if (protocol != current)
         m_link.SetProtocol(protocol);
+    const char* name = CZELCommandHelper::GetRequestName(requests->GetCurSel());
+    {
+        // The line is written when the port reports the packet written, in order with the answers.
+        std::lock_guard lock(m_lock);
+        m_pendingName = name;
+    }
     result = m_link.SendCommand(packet, length);
     if (result != ZEL_STATUS_SUCCESS) {
-        SetLastErrorText(SendFailureText(result));
+        std::lock_guard lock(m_lock);
+        m_pendingName.clear();
+        m_lastError = SendFailureText(result);
         return result;
     }
-    const char* name = CZELCommandHelper::GetRequestName(requests->GetCurSel());
     AppLogToSystemLog(std::string("Service console sent ") + name, ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
-    Emit(RenderSent(name, packet, length));
     SetLastErrorText("");
     return ZEL_STATUS_SUCCESS;
 }
@@ -219,9 +219,12 @@ std::string CServiceConsole::RenderReceived(const std::uint8_t* record, std::siz
     return RecordTime(record) + "  < " + text;
 }
 
-std::string CServiceConsole::RenderSent(const std::string& requestName, const std::uint8_t* packet, std::size_t length)
+std::string CServiceConsole::RenderSent(const std::uint8_t* record, std::size_t size, const std::string& requestName)
 {
-    return Now() + "  > " + requestName + "  " + Hex(packet, length);
+    if (!record || size <= kRecordHeadSize)
+        return {};
+    const std::string name = requestName.empty() ? "" : requestName + "  ";
+    return RecordTime(record) + "  > " + name + Hex(record + kRecordHeadSize, size - kRecordHeadSize);
 }
 
 long CServiceConsole::ProcessMessage(CZELMessage& message)
@@ -240,6 +243,15 @@ long CServiceConsole::ProcessMessage(CZELMessage& message)
             ++m_received;
         }
         Emit(line);
+        return ZEL_STATUS_SUCCESS;
+    }
+    case ZEL_MESSAGE_SERIAL_DATA_SENT: {
+        std::string name;
+        {
+            std::lock_guard lock(m_lock);
+            name.swap(m_pendingName);
+        }
+        Emit(RenderSent(bytes, static_cast<std::size_t>(size), name));
         return ZEL_STATUS_SUCCESS;
     }
     case ZEL_MESSAGE_SERIAL_DEVICE_DETACHED:

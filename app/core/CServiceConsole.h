@@ -21,8 +21,8 @@
 class CServiceConsole : public CZELMessageQueue
 {
 public:
-    // One line of the console, without a line end. Called on the console's worker thread for what
-    // arrives and on the sender's thread for what is sent.
+    // One line of the console, without a line end, called on the console's worker thread: every
+    // packet the port writes and every packet it receives, in the order of the line.
     using LineHandler = std::function<void(const std::string& line)>;
 
     explicit CServiceConsole(IUpdateLink& link);
@@ -39,8 +39,8 @@ public:
     long ClosePort();
     bool IsPortOpenedHere() const;
 
-    // Builds the dialog's current choice and sends it, opening the port first if needed. The line of
-    // the sent packet goes to the handler. ZEL_STATUS_BUSY while an update holds the port.
+    // Builds the dialog's current choice and sends it, opening the port first if needed; its line
+    // names the request. ZEL_STATUS_BUSY while an update holds the port.
     long Send(IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value);
     // Why the last OpenPort or Send failed, for an operator; empty after a success.
     std::string GetLastErrorText() const;
@@ -50,8 +50,8 @@ public:
 
     // The console's line of a serial-traffic record (head and packet), rendered with `scriva`.
     static std::string RenderReceived(const std::uint8_t* record, std::size_t size, CZELScriva& scriva);
-    // The console's line of a sent request.
-    static std::string RenderSent(const std::string& requestName, const std::uint8_t* packet, std::size_t length);
+    // The console's line of a sent-packet record, with the request's name when it is known.
+    static std::string RenderSent(const std::uint8_t* record, std::size_t size, const std::string& requestName);
 
 protected:
     long ProcessMessage(CZELMessage& message) override;
@@ -65,6 +65,7 @@ private:
     mutable std::mutex m_lock;
     LineHandler m_handler;
     std::string m_lastError;
+    std::string m_pendingName; // of the request sent last, until the port has written it
     bool m_portOpenedHere = false;
     bool m_subscribed = false;
     long m_received = 0;
