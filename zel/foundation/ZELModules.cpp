@@ -41,6 +41,9 @@ struct ZELModules
     CZELMain main;
 
     ZELModules() { app.InitInstance(); }
+    // The receiving thread publishes on the hub, which is destroyed before the port: a program that
+    // ends with the port still open must not have the thread publish on a destroyed hub.
+    ~ZELModules() { serialPort.TerminateReceivingThread(); }
 };
 
 ZELModules g_modules;
