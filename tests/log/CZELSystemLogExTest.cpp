@@ -455,3 +455,23 @@ TEST_F(SystemLogTest, CarriesOnToTheControlWithoutAFile)
         EXPECT_EQ(failing.GetFilePath(), "");
     }
 }
+
+TEST_F(SystemLogTest, WaitUntilWrittenReturnsOnceEveryRecordIsInTheFile)
+{
+    EXPECT_EQ(log.WaitUntilWritten(10ms), ZEL_STATUS_NOT_INITIALIZED);
+    log.SetEnableOutput(true);
+    ASSERT_EQ(log.Initialize(&holdingSink, "Tarn Update", "V 01.02.03"), ZEL_STATUS_SUCCESS);
+    ASSERT_TRUE(holdingSink.holding.Wait(5s));
+    log.AddOutput("last words", ZEL_SYSTEM_LOG_EX_EVENT_FATAL, "", "CZELThreadMonitor", "");
+    // Held on its first line, the output thread cannot write the record: the wait ends unfulfilled.
+    EXPECT_EQ(log.WaitUntilWritten(50ms), ZEL_STATUS_TIMEOUT);
+
+    holdingSink.release.Set();
+    ASSERT_EQ(log.WaitUntilWritten(5s), ZEL_STATUS_SUCCESS);
+    // In the file while the log still runs, as before a process ends without stopping it.
+    const auto files = LogFiles(m_directory.Path());
+    ASSERT_EQ(files.size(), 1u);
+    const Records records = ReadRecords(files[0]);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back()[kMessage], "last words");
+}

@@ -327,8 +327,19 @@ std::string CZELMemoryDump::GetDumpDirectory() const
     return m_dumpDirectory;
 }
 
+namespace {
+
+// Records logged just before a fatal end (the reason among them) reach the file before the process ends.
+void WriteOutLogBeforeCrash()
+{
+    GetZELSystemLogEx().WaitUntilWritten(ZELTimes().fatalLogFlush);
+}
+
+} // namespace
+
 void CZELMemoryDump::RaiseFatalStatic(const std::string& reason)
 {
+    WriteOutLogBeforeCrash();
     ZELPlatform::RaiseCrash(reason.c_str());
 }
 
@@ -341,6 +352,7 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
 {
     if (GetZELMemoryDump().m_handlersInstalled.load()) {
         AddOutputStatic(kPureVirtualText, ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
+        WriteOutLogBeforeCrash();
         ZELPlatform::RaiseCrash(kPureVirtualText);
     }
     std::abort();
@@ -364,6 +376,7 @@ void CZELMemoryDump::TopLevelTerminateHandlerRoutine()
     } else {
         reason += " without an active exception";
     }
+    WriteOutLogBeforeCrash();
     ZELPlatform::RaiseCrash(reason.c_str());
     std::abort();
 }

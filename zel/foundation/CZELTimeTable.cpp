@@ -26,7 +26,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
              &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
              &sendSlotWait, &portReopenPause, &radioStatisticsGap,
              &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
-             &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait})
+             &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait, &fatalLogFlush})
         Scale(*value, divisor);
 }
 

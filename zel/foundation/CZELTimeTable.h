@@ -45,6 +45,7 @@ struct CZELTimeTable
 
     // Crash handling
     ms secondFaultWait{2000};       // a fault numbered n waits n times this before its report
+    ms fatalLogFlush{1000};         // a fatal end waits this long for the log to write its records
     ms crashReportLimit{30000};     // longest time for a crash report's symbolised back-trace; a
                                     // bound on work, so tests do not scale it
 

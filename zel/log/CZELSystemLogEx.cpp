@@ -174,6 +174,7 @@ long CZELSystemLogEx::RunOutputThread()
             continue;
         }
         FlushFile();
+        PublishWritten();
         m_thread.Sleep(ZELTimes().workerLoopWait);
         m_thread.ResetSoftStop();
     }
@@ -181,11 +182,36 @@ long CZELSystemLogEx::RunOutputThread()
     while (std::unique_ptr<_ZEL_SYSTEM_LOG_EX_ENTRY> entry = takeFirst())
         ProcessEntry(entry.get());
     FlushFile();
+    PublishWritten();
     return ZEL_STATUS_SUCCESS;
+}
+
+void CZELSystemLogEx::PublishWritten()
+{
+    {
+        std::lock_guard lock(m_writtenLock);
+        if (m_writtenNumber == m_processedNumber)
+            return;
+        m_writtenNumber = m_processedNumber;
+    }
+    m_writtenChanged.notify_all();
+}
+
+long CZELSystemLogEx::WaitUntilWritten(std::chrono::milliseconds timeout)
+{
+    if (!m_thread.IsRunning())
+        return ZEL_STATUS_NOT_INITIALIZED;
+    const std::int64_t target = m_numberCounter.load();
+    m_thread.SetSoftStop(); // wakes the thread out of its idle wait
+    std::unique_lock lock(m_writtenLock);
+    return m_writtenChanged.wait_for(lock, timeout, [&] { return m_writtenNumber >= target; })
+        ? ZEL_STATUS_SUCCESS
+        : ZEL_STATUS_TIMEOUT;
 }
 
 long CZELSystemLogEx::ProcessEntry(_ZEL_SYSTEM_LOG_EX_ENTRY* entry)
 {
+    m_processedNumber = entry->number;
     const SYSTEMTIME& t = entry->time;
     if ((entry->type & m_fileFilter.load()) != 0) {
         char head[160];

@@ -8,6 +8,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -61,6 +63,10 @@ public:
     long Initialize(IZELLogLineSink* control, std::string name, std::string version);
     // Writes every pending record, then stops the output thread.
     long Terminate();
+    // Waits until every record accepted so far is in the file (and shown), for a process about to
+    // end abnormally. ZEL_STATUS_TIMEOUT when the output thread does not get there in time,
+    // ZEL_STATUS_NOT_INITIALIZED when it does not run.
+    long WaitUntilWritten(std::chrono::milliseconds timeout);
 
     // Callable from any thread. Refuses with ZEL_STATUS_FORBIDDEN (not started),
     // ZEL_STATUS_DISABLED (no filter passes the type), ZEL_STATUS_INVALID_PARAMETER (empty message)
@@ -119,6 +125,8 @@ private:
     void WriteToFile(const std::string& text);
     void FlushFile();
     void CloseFile();
+    // Tells WaitUntilWritten that every record processed so far is written out.
+    void PublishWritten();
 
     IZELLogLineSink* m_control = nullptr;
     std::string m_name;
@@ -137,6 +145,12 @@ private:
     std::atomic<std::uint64_t> m_fileRecordCount{0};
     std::atomic<std::int64_t> m_numberCounter{0};
     std::array<std::atomic<std::int64_t>, kCounterSlots> m_counters{};
+
+    // Number of the last record written out, for WaitUntilWritten.
+    std::mutex m_writtenLock;
+    std::condition_variable m_writtenChanged;
+    std::int64_t m_writtenNumber = 0;
+    std::int64_t m_processedNumber = 0; // output thread only
 
     CZELRecursiveMutex m_queueLock;
     std::deque<std::unique_ptr<_ZEL_SYSTEM_LOG_EX_ENTRY>> m_pending;
