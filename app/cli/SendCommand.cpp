@@ -1,5 +1,7 @@
 #include "app/cli/SendCommand.h"
 
+#include "app/cli/CStopWatcher.h"
+
 #include "app/core/CSerialPortLink.h"
 #include "app/core/CServiceConsole.h"
 #include "app/core/CUpdaterApp.h"
@@ -16,7 +18,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -24,7 +25,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -109,30 +109,6 @@ void PrintList()
                  "only.\n";
 }
 
-// Ends the wait early on Ctrl-C or SIGTERM.
-class StopWatcher
-{
-public:
-    explicit StopWatcher(CZELEvent& stop)
-        : m_thread([this, &stop] {
-            ZELPlatform::WaitForStopRequest(false);
-            if (!m_finished.load())
-                stop.Set();
-        })
-    {
-    }
-    ~StopWatcher()
-    {
-        m_finished.store(true);
-        ZELPlatform::RaiseStopSignal();
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_finished{false};
-    std::thread m_thread;
-};
-
 int RunSend(const SendOptions& options)
 {
     if (options.list) {
@@ -204,7 +180,8 @@ int RunSend(const SendOptions& options)
         code = EXIT_FAILED;
     } else {
         CZELEvent stop;
-        StopWatcher watcher(stop);
+        // Ctrl-C ends the wait early.
+        CStopWatcher watcher([&stop] { stop.Set(); });
         stop.Wait(std::chrono::milliseconds(static_cast<long long>(options.seconds * 1000)));
         if (console.GetReceivedCount() == 0) {
             std::cerr << "No answer from the device on " << link.GetCOMPort() << " within " << options.seconds

@@ -1,5 +1,7 @@
 #include "app/cli/UpdateCommand.h"
 
+#include "app/cli/CStopWatcher.h"
+
 #include "app/core/CSerialPortLink.h"
 #include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdateProcedures.h"
@@ -239,36 +241,18 @@ nlohmann::ordered_json ErrorsJson(const std::string& list)
 
 // Ctrl-C and SIGTERM: while the device is identified the start ends cleanly; while the update thread
 // runs the operator is asked first, since a processor may be left in its bootloader.
-class StopWatcher
+void OnStopRequest(CUpdaterDlg& dialog, CliView& view)
 {
-public:
-    StopWatcher(CUpdaterDlg& dialog, CliView& view)
-        : m_thread([this, &dialog, &view] {
-            while (ZELPlatform::WaitForStopRequest(false) == ZELPlatform::StopReason::Signal && !m_finished.load()) {
-                if (!dialog.IsUpdateThreadRunning()) {
-                    dialog.RequestCancel();
-                    continue;
-                }
-                std::cerr << "\nStopping now may leave a processor of the device in its bootloader. Stop the update "
-                             "after the current processor?"
-                          << std::endl;
-                if (view.AskOnTerminal())
-                    dialog.RequestCancel();
-            }
-        })
-    {
+    if (!dialog.IsUpdateThreadRunning()) {
+        dialog.RequestCancel();
+        return;
     }
-    ~StopWatcher()
-    {
-        m_finished.store(true);
-        ZELPlatform::RaiseStopSignal();
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_finished{false};
-    std::thread m_thread;
-};
+    std::cerr << "\nStopping now may leave a processor of the device in its bootloader. Stop the update "
+                 "after the current processor?"
+              << std::endl;
+    if (view.AskOnTerminal())
+        dialog.RequestCancel();
+}
 
 int RunUpdate(const UpdateOptions& options, bool checkOnly)
 {
@@ -298,7 +282,7 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
 
     StartOutcome outcome;
     {
-        StopWatcher watcher(dialog, view);
+        CStopWatcher watcher([&] { OnStopRequest(dialog, view); });
         outcome = dialog.StartUpdate();
         if (outcome == StartOutcome::PortNotAccessible)
             std::cerr << link.GetLastOpenErrorText() << std::endl;
