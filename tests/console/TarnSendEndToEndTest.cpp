@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
 #include <string>
 #include <vector>
 
@@ -62,4 +68,31 @@ TEST(TarnSend, ListsTheRequestsWithTheirParameters)
     for (const char* text : {"0  CCPU_REQ_GET_DEVICE_INFO", "      1  From Veltrix", "20  CCPU_REQ_SET_MCPU_MODE",
              "      3  DUMP_EEPROM"})
         EXPECT_NE(result.output.find(text), std::string::npos) << text;
+}
+
+TEST(TarnSend, CtrlCEndsTheWaitForAnswers)
+{
+    auto server = SimTest::Serve(kVHX);
+    const ZELTest::TemporaryDirectory folder;
+    // The shell prints its process id and becomes the program; `timeout` bounds a failing run and passes
+    // SIGINT on to it.
+    const std::string command = "cd '" + folder.Path().string() + "' && echo $$ && exec timeout -s KILL 60 '" +
+        TARN_PROGRAM + "' send --seconds 600 --port '" + server->Path() + "' GET_EXPANDERS 2>&1 </dev/null";
+    FILE* output = popen(command.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    char line[4096];
+    ASSERT_NE(std::fgets(line, sizeof line, output), nullptr);
+    const pid_t pid = static_cast<pid_t>(std::atol(line));
+    ASSERT_GT(pid, 0);
+    bool answered = false;
+    while (!answered && std::fgets(line, sizeof line, output))
+        answered = std::string(line).find("version; V 02.03.00") != std::string::npos;
+    EXPECT_TRUE(answered);
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    while (std::fgets(line, sizeof line, output)) {
+    }
+    const int status = pclose(output);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0); // the device answered; not 137 from the time-out's kill
+    EXPECT_FALSE(std::filesystem::is_empty(folder.Path() / "Logs"));
 }
