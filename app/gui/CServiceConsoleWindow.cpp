@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -115,10 +116,14 @@ void CServiceConsoleWindow::showEvent(QShowEvent* event)
     if (event->spontaneous())
         return;
     if (!m_started && !m_terminated) {
-        // The lines of received packets come on the console's worker thread.
+        // Lines of received packets come on the console's worker thread and queue behind the GUI's
+        // events; the line of a send comes on this thread and is shown at once, before its answer.
         const long result = m_console.Start([this](const std::string& line) {
-            QMetaObject::invokeMethod(
-                this, [this, text = Shown(line)] { m_lines->appendPlainText(text); }, Qt::QueuedConnection);
+            if (QThread::currentThread() == thread())
+                m_lines->appendPlainText(Shown(line));
+            else
+                QMetaObject::invokeMethod(
+                    this, [this, text = Shown(line)] { m_lines->appendPlainText(text); }, Qt::QueuedConnection);
         });
         m_started = result == ZEL_STATUS_SUCCESS;
         if (!m_started)
