@@ -68,9 +68,9 @@ void CServiceConsoleWindow::BuildControls()
 
     m_send = new QPushButton("&Send", this);
     m_send->setObjectName("sendButton");
+    // Enter in the edit sends.
     m_send->setDefault(true);
     connect(m_send, &QPushButton::clicked, this, &CServiceConsoleWindow::OnSendClicked);
-    connect(m_value, &QLineEdit::returnPressed, m_send, &QPushButton::click);
     m_clear = new QPushButton("&Clear", this);
     m_clear->setObjectName("clearButton");
 

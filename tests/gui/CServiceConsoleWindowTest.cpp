@@ -166,6 +166,12 @@ private slots:
         QVERIFY(!session.link.IsReceivingThreadRunning());
         QVERIFY(session.Lines().isEmpty());
 
+        // Enter in the edit sends once, and a send clears the reason of the last refusal.
+        QTest::keyClicks(value, "4");
+        QTest::keyClick(value, Qt::Key_Return);
+        QCOMPARE(session.Lines().count("> CCPU_REQ_SET_MCPU_MODE"), qsizetype{1});
+        QCOMPARE(Child<QLabel>(console, "consoleStatus")->text(), QString());
+
         // Opening it again from the menu raises the same window.
         Child<QAction>(session.window, "serviceConsoleAction")->trigger();
         QCOMPARE(session.window.findChildren<CServiceConsoleWindow*>().size(), qsizetype{1});
