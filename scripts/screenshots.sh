@@ -1,6 +1,6 @@
 #!/bin/sh
 # Renders the dialog tarn-update into docs/images/ (English and German, idle and while an update is
-# being prepared) under a virtual X server, against the simulator.
+# being prepared) and its service console under a virtual X server, against the simulator.
 set -eu
 cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DZEL_BUILD_GUI=ON >/dev/null

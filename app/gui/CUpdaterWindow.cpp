@@ -2,6 +2,7 @@
 
 #include "app/core/UpdateTexts.h"
 #include "app/gui/CAboutDlg.h"
+#include "app/gui/CServiceConsoleWindow.h"
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
@@ -126,6 +127,8 @@ void CUpdaterWindow::BuildControls()
     QAction* log = menu->addAction("Show &Log", this, &CUpdaterWindow::SetLogPaneVisible);
     log->setObjectName("logAction");
     log->setCheckable(true);
+    QAction* console = menu->addAction("&Service console...", this, &CUpdaterWindow::ShowServiceConsole);
+    console->setObjectName("serviceConsoleAction");
     m_help->setMenu(menu);
     new QShortcut(QKeySequence::HelpContents, this, this, &CUpdaterWindow::ShowAbout);
 
@@ -223,6 +226,7 @@ void CUpdaterWindow::ShowAbout()
 // until it returns, so that it stays disabled from the click to the end of the update thread.
 void CUpdaterWindow::OnStatusTimer()
 {
+    UpdateServiceConsole();
     if (!m_starting)
         m_dialog.OnStatusTimer();
 }
@@ -230,8 +234,36 @@ void CUpdaterWindow::OnStatusTimer()
 void CUpdaterWindow::OnStartClicked()
 {
     m_starting = true;
+    // The update opens the port itself and refuses to start while anyone else holds it.
+    if (m_serviceConsole) {
+        m_serviceConsole->SetSendAllowed(false);
+        m_serviceConsole->ReleasePort();
+    }
     m_dialog.StartUpdate();
     m_starting = false;
+    UpdateServiceConsole();
+}
+
+void CUpdaterWindow::ShowServiceConsole()
+{
+    if (m_shutDown)
+        return;
+    if (m_serviceConsole == nullptr) {
+        m_serviceConsole = new CServiceConsoleWindow(
+            m_link, [this] { return m_port->currentText().toStdString(); }, this);
+        m_serviceConsole->setWindowIcon(windowIcon());
+        UpdateServiceConsole();
+    }
+    m_serviceConsole->show();
+    m_serviceConsole->raise();
+    m_serviceConsole->activateWindow();
+}
+
+// The console sends only while no update works on the link.
+void CUpdaterWindow::UpdateServiceConsole()
+{
+    if (m_serviceConsole)
+        m_serviceConsole->SetSendAllowed(!m_starting && !m_dialog.IsUpdateThreadRunning());
 }
 
 void CUpdaterWindow::OnLanguageChanged(int index)
@@ -362,6 +394,9 @@ void CUpdaterWindow::Shutdown()
         m_hotPlug->Stop();
     // After the close request the update thread has only its last steps left.
     m_dialog.WaitForUpdateThread(kUpdateThreadEnd);
+    // The console's worker is subscribed to the library's hub and may hold the port.
+    if (m_serviceConsole)
+        m_serviceConsole->Terminate();
     m_app.SaveSettings();
     m_statusTimer.stop();
     m_app.ShutdownModules();

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+class CServiceConsoleWindow;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -45,6 +46,8 @@ public:
     CUpdaterApp& App() { return m_app; }
     void SetLogPaneVisible(bool visible);
     void ShowAbout();
+    // Opens the service console, or raises it when it is open.
+    void ShowServiceConsole();
 
     // IUpdateView
     void SetStatusText(const std::string& text) override;
@@ -71,6 +74,7 @@ private:
     void RefreshPortList();
     void Shutdown();
     void OnGuiThread(std::function<void()> call);
+    void UpdateServiceConsole();
 
     IUpdateLink& m_link;
     CUpdaterDlg m_dialog;
@@ -89,6 +93,8 @@ private:
     QProgressBar* m_progress = nullptr;
     QToolButton* m_help = nullptr;
     QPlainTextEdit* m_logPane = nullptr;
+    // Made on first use; a child of the dialog, terminated in Shutdown.
+    CServiceConsoleWindow* m_serviceConsole = nullptr;
     QTimer m_statusTimer;
 
     std::unique_ptr<IZELHotPlugMonitor> m_hotPlug;

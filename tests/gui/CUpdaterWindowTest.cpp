@@ -1,6 +1,7 @@
 // The dialog as an operator sees it, on the offscreen platform, against the simulator on a pty.
 #include "app/core/CSerialPortLink.h"
 #include "app/gui/CUpdaterWindow.h"
+#include "gui/GuiTestSupport.h"
 #include "sim/CSimScenario.h"
 #include "sim/CSimServer.h"
 #include "support/ZELTestSupport.h"
@@ -26,8 +27,8 @@
 
 namespace {
 
-// Only a failing test waits this long.
-constexpr int kWaitMs = 20000;
+using ZELGuiTest::kWaitMs;
+using ZELGuiTest::Serve;
 
 std::string Tarn(const std::string& arguments)
 {
@@ -102,18 +103,6 @@ private:
         if (control == nullptr)
             qFatal("control %d missing", id);
         return control;
-    }
-
-    static std::unique_ptr<CSimServer> Serve(const std::string& json)
-    {
-        CSimScenario scenario;
-        std::string error;
-        if (!CSimScenario::Parse(json, scenario, error))
-            qFatal("scenario: %s", error.c_str());
-        auto server = std::make_unique<CSimServer>(std::move(scenario));
-        if (server->Start() != 0)
-            qFatal("simulator did not start");
-        return server;
     }
 
     static void Pack(const Folder& folder, int type, const std::string& version, const std::string& name)
