@@ -120,6 +120,7 @@ long CServiceConsole::OpenPort()
 {
     if (m_link.IsReceivingThreadRunning())
         return ZEL_STATUS_SUCCESS;
+    const std::uint16_t protocol = m_link.GetProtocol();
     const long result = m_link.InitializeReceivingThread();
     if (result != ZEL_STATUS_SUCCESS) {
         const std::string reason = m_link.GetLastOpenErrorText();
@@ -128,19 +129,25 @@ long CServiceConsole::OpenPort()
     }
     std::lock_guard lock(m_lock);
     m_portOpenedHere = true;
+    m_protocolBefore = protocol;
     m_lastError.clear();
     return ZEL_STATUS_SUCCESS;
 }
 
 long CServiceConsole::ClosePort()
 {
+    std::uint16_t protocol = 0;
     {
         std::lock_guard lock(m_lock);
         if (!m_portOpenedHere)
             return ZEL_STATUS_SUCCESS;
         m_portOpenedHere = false;
+        protocol = m_protocolBefore;
     }
-    return m_link.TerminateReceivingThread();
+    const long result = m_link.TerminateReceivingThread();
+    // A request may have switched the framing; whoever opens the port next expects the one it set.
+    m_link.SetProtocol(protocol);
+    return result;
 }
 
 bool CServiceConsole::IsPortOpenedHere() const
@@ -177,12 +184,12 @@ long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZE
     {
         // The line is written when the port reports the packet written, in order with the answers.
         std::lock_guard lock(m_lock);
-        m_pendingName = name;
+        m_pendingNames.emplace_back(name);
     }
     result = m_link.SendCommand(packet, length);
     if (result != ZEL_STATUS_SUCCESS) {
         std::lock_guard lock(m_lock);
-        m_pendingName.clear();
+        m_pendingNames.pop_back();
         m_lastError = SendFailureText(result);
         return result;
     }
@@ -249,7 +256,10 @@ long CServiceConsole::ProcessMessage(CZELMessage& message)
         std::string name;
         {
             std::lock_guard lock(m_lock);
-            name.swap(m_pendingName);
+            if (!m_pendingNames.empty()) {
+                name = std::move(m_pendingNames.front());
+                m_pendingNames.pop_front();
+            }
         }
         Emit(RenderSent(bytes, static_cast<std::size_t>(size), name));
         return ZEL_STATUS_SUCCESS;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -35,7 +36,7 @@ public:
 
     // Opens the link's port unless it runs already; ZEL_STATUS_SUCCESS in both cases.
     long OpenPort();
-    // Closes the port if the console opened it.
+    // Closes the port if the console opened it and gives the link back the framing it had then.
     long ClosePort();
     bool IsPortOpenedHere() const;
 
@@ -65,8 +66,10 @@ private:
     mutable std::mutex m_lock;
     LineHandler m_handler;
     std::string m_lastError;
-    std::string m_pendingName; // of the request sent last, until the port has written it
+    // Names of the console's requests the port has not reported written yet, oldest first.
+    std::deque<std::string> m_pendingNames;
     bool m_portOpenedHere = false;
+    std::uint16_t m_protocolBefore = 0; // the link's framing when the console opened the port
     bool m_subscribed = false;
     long m_received = 0;
 };

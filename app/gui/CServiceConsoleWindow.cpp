@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -116,14 +115,10 @@ void CServiceConsoleWindow::showEvent(QShowEvent* event)
     if (event->spontaneous())
         return;
     if (!m_started && !m_terminated) {
-        // Lines of received packets come on the console's worker thread and queue behind the GUI's
-        // events; the line of a send comes on this thread and is shown at once, before its answer.
+        // Lines come on the console's worker thread, in the order of the line.
         const long result = m_console.Start([this](const std::string& line) {
-            if (QThread::currentThread() == thread())
-                m_lines->appendPlainText(Shown(line));
-            else
-                QMetaObject::invokeMethod(
-                    this, [this, text = Shown(line)] { m_lines->appendPlainText(text); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, text = Shown(line)] { m_lines->appendPlainText(text); }, Qt::QueuedConnection);
         });
         m_started = result == ZEL_STATUS_SUCCESS;
         if (!m_started)
@@ -167,10 +162,8 @@ void CServiceConsoleWindow::OnSendClicked()
     if (m_console.IsPortOpenedHere() && port != m_openedPort)
         ReleasePort();
     const bool openBefore = m_console.IsPortOpenedHere();
-    if (!openBefore && !m_link.IsReceivingThreadRunning()) {
+    if (!openBefore && !m_link.IsReceivingThreadRunning())
         m_link.SetSerialPortSettings(port, m_link.GetBaudRateAsID());
-        m_foundProtocol = m_link.GetProtocol();
-    }
 
     CQtComboBox requests(m_requests);
     CQtComboBox parameters(m_parameters);
@@ -191,8 +184,6 @@ void CServiceConsoleWindow::ReleasePort()
     if (!m_console.IsPortOpenedHere())
         return;
     m_console.ClosePort();
-    // A module request switches the link's framing; the update expects the one it set.
-    m_link.SetProtocol(m_foundProtocol);
     m_openedPort.clear();
 }
 

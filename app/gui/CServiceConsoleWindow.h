@@ -56,9 +56,8 @@ private:
     IUpdateLink& m_link;
     CServiceConsole m_console;
     std::function<std::string()> m_portName;
-    // The port the console opened and the link's framing before it did.
+    // The port the console opened.
     std::string m_openedPort;
-    std::uint16_t m_foundProtocol = 0;
     bool m_started = false;
     bool m_terminated = false;
 

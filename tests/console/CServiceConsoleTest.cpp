@@ -158,6 +158,17 @@ TEST_F(ServiceConsole, ReleasesOnlyThePortItOpened)
     EXPECT_EQ(lines.All().size(), before);
 }
 
+TEST_F(ServiceConsole, GivesTheLinkItsFramingBackWithThePort)
+{
+    // A module request switches the link to the module framing for its answer.
+    ASSERT_EQ(Choose("MCPU_REQ_GET_DEVICE_INFO"), ZEL_STATUS_SUCCESS);
+    EXPECT_GE(lines.WaitFor("> MCPU_REQ_GET_DEVICE_INFO  24 56"), 0);
+    EXPECT_EQ(link.GetProtocol(), 0x4801);
+    // An update opening the port next reads the device in the framing it set.
+    EXPECT_EQ(console.ClosePort(), ZEL_STATUS_SUCCESS);
+    EXPECT_EQ(link.GetProtocol(), 0x1800);
+}
+
 TEST_F(ServiceConsole, RefusesAChoiceWithoutAPacketBeforeTouchingThePort)
 {
     EXPECT_EQ(Choose("CCPU_REQ_SET_MCPU_MODE"), ZEL_STATUS_WRONG_FORMAT);
