@@ -15,7 +15,7 @@ struct PortsOptions
     bool json = false;
 };
 
-void PrintJson(const std::vector<ZELPlatform::SerialPortInfo>& ports)
+void PrintJson(std::ostream& out, const std::vector<ZELPlatform::SerialPortInfo>& ports)
 {
     nlohmann::json list = nlohmann::json::array();
     for (const ZELPlatform::SerialPortInfo& port : ports) {
@@ -24,31 +24,39 @@ void PrintJson(const std::vector<ZELPlatform::SerialPortInfo>& ports)
             {"productId", port.productId}, {"manufacturer", port.manufacturer}, {"product", port.product},
             {"serial", port.serial}});
     }
-    std::cout << list.dump(2) << '\n';
+    out << list.dump(2) << '\n';
 }
 
-void PrintText(const std::vector<ZELPlatform::SerialPortInfo>& ports)
+void PrintText(std::ostream& out, const std::vector<ZELPlatform::SerialPortInfo>& ports)
 {
     if (ports.empty()) {
-        std::cout << "No serial ports found.\n";
+        out << "No serial ports found.\n";
         return;
     }
     for (const ZELPlatform::SerialPortInfo& port : ports) {
-        std::cout << port.path;
+        out << port.path;
         if (!port.description.empty())
-            std::cout << "  " << port.description;
+            out << "  " << port.description;
         if (!port.usbId.empty())
-            std::cout << "  [" << port.usbId << "]";
-        std::cout << '\n';
+            out << "  [" << port.usbId << "]";
+        out << '\n';
         if (!port.byIdLink.empty())
-            std::cout << "    " << port.byIdLink << '\n';
+            out << "    " << port.byIdLink << '\n';
         if (!port.manufacturer.empty() || !port.product.empty() || !port.serial.empty())
-            std::cout << "    manufacturer: " << port.manufacturer << ", product: " << port.product
-                      << ", serial: " << port.serial << '\n';
+            out << "    manufacturer: " << port.manufacturer << ", product: " << port.product
+                << ", serial: " << port.serial << '\n';
     }
 }
 
 } // namespace
+
+void PrintPortList(std::ostream& out, const std::vector<ZELPlatform::SerialPortInfo>& ports, bool json)
+{
+    if (json)
+        PrintJson(out, ports);
+    else
+        PrintText(out, ports);
+}
 
 void RegisterPortsCommand(CLI::App& app)
 {
@@ -56,10 +64,6 @@ void RegisterPortsCommand(CLI::App& app)
     CLI::App* ports = app.add_subcommand("ports", "List the serial ports of this machine with their USB descriptions");
     ports->add_flag("--json", options->json, "Print the list as JSON");
     ports->callback([options] {
-        const auto list = ZELPlatform::ListSerialPorts();
-        if (options->json)
-            PrintJson(list);
-        else
-            PrintText(list);
+        PrintPortList(std::cout, ZELPlatform::ListSerialPorts(), options->json);
     });
 }

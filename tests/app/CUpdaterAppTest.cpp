@@ -15,6 +15,8 @@ namespace {
 class Program
 {
 public:
+    ZELTest::ScopedLanguage language; // the settings set both on the library
+    ZELTest::ScopedLogFilters filters;
     ZELTest::TemporaryDirectory folder;
     std::string ini = folder.File("ZEL.ini");
     RecordingView view;

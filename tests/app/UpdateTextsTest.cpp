@@ -1,4 +1,5 @@
 #include "app/core/UpdateTexts.h"
+#include "support/ZELTestSupport.h"
 #include "zel/foundation/CZELLanguage.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ const TextCase kTexts[] = {
 
 TEST(UpdateTexts, EveryTextInBothLanguagesAndQuestionMarksOtherwise)
 {
+    const ZELTest::ScopedLanguage keep;
     for (const TextCase& c : kTexts) {
         SCOPED_TRACE(c.id);
         GetZELLanguage().SetLanguage(ZEL_LANGUAGE_ENGLISH);

@@ -124,11 +124,11 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
 TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)
 {
     AddFirmware("kcpu.tarn", 3, "V 01.00.00");
-    const long previous = GetZELLanguage().GetLanguage();
-    GetZELLanguage().SetLanguage(ZEL_LANGUAGE_GERMAN);
-    CFirmwareCatalogue catalogue = MakeCatalogue();
-    catalogue.ScanFirmwareFolder();
-    GetZELLanguage().SetLanguage(previous);
+    {
+        const ZELTest::ScopedLanguage german(ZEL_LANGUAGE_GERMAN);
+        CFirmwareCatalogue catalogue = MakeCatalogue();
+        catalogue.ScanFirmwareFolder();
+    }
     ASSERT_EQ(m_log.size(), 1u);
     EXPECT_EQ(m_log[0].message, "Die folgende Datei wurde gefunden: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, , )");
 }

@@ -19,12 +19,6 @@ TEST(CZELMain, InformationIsEmptyUntilSet)
     EXPECT_EQ(version, "V 01.00.00");
 }
 
-TEST(CZELMain, AccessorsReturnTheOneInstance)
-{
-    EXPECT_EQ(&GetZELMain(), &GetZELMain());
-    EXPECT_EQ(&GetZELCommandLine(), &GetZELCommandLine());
-}
-
 TEST(CZELCommandLine, HandsOutTheProcessArguments)
 {
     CZELCommandLine commandLine;

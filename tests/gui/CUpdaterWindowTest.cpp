@@ -91,6 +91,7 @@ private:
     // A program folder with its ZEL.ini and Firmware/, current while the test runs.
     struct Folder
     {
+        ZELTest::ScopedLanguage language; // the window takes it from the settings file
         ZELTest::TemporaryDirectory folder;
         ZELTest::ScopedCurrentDirectory current{folder.Path()};
         std::string ini = folder.File("ZEL.ini");

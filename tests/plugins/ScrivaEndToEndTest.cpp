@@ -8,6 +8,7 @@
 
 #include "log/ZELLogCapture.h"
 #include "sim/SimTestSupport.h"
+#include "support/ZELTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,7 @@ TEST(ScrivaEndToEnd, LogsOneCommandRecordPerReceivedPacketAndNoneForSentOnes)
     ZELTest::ScopedSystemLog log;
     auto server = SimTest::Serve(R"({"device": {"hardware": "QTR-1",
         "expanders": [{"type": 33, "version": "V 02.02.01"}, {"type": 34, "version": "V 02.02.02"}]}})");
+    const ZELTest::ScopedPluginUnload unload;
     ASSERT_EQ(GetZELPluginManager().LoadPlugin("Scriva.dll"), ZEL_STATUS_SUCCESS);
     TrafficCounter traffic;
     CZELSerialPort& port = GetZELSerialPort();

@@ -7,6 +7,7 @@
 
 #include "log/ZELLogCapture.h"
 #include "support/ZELTestPackets.h"
+#include "support/ZELTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -149,17 +150,15 @@ TEST_F(ScrivaPluginTest, LogsItsLoadAndUnloadInTheCurrentLanguage)
             "The following plug-in has been terminated: Scriva.dll"},
         {ZEL_LANGUAGE_THIRD, "???", "???"},
     };
-    const long previous = GetZELLanguage().GetLanguage();
     GetZELPluginManager().UnloadAllPlugins();
     std::vector<std::string> expected;
     for (const auto& c : cases) {
-        GetZELLanguage().SetLanguage(c.language);
+        const ZELTest::ScopedLanguage language(c.language);
         EXPECT_EQ(GetZELPluginManager().LoadPlugin(kScriva), ZEL_STATUS_SUCCESS);
         EXPECT_EQ(GetZELPluginManager().UnloadAllPlugins(), ZEL_STATUS_SUCCESS);
         expected.push_back(c.loaded);
         expected.push_back(c.unloaded);
     }
-    GetZELLanguage().SetLanguage(previous);
     ASSERT_EQ(GetZELPluginManager().LoadPlugin(kScriva), ZEL_STATUS_SUCCESS);
 
     std::vector<std::string> messages;
@@ -175,13 +174,12 @@ TEST_F(ScrivaPluginTest, LogsItsLoadAndUnloadInTheCurrentLanguage)
 
 TEST_F(ScrivaPluginTest, UnloadStopsTheQueueEvenWhenTheLogRefusesItsRecord)
 {
-    const std::uint32_t fileFilter = GetZELSystemLogEx().GetFileFilter();
-    const std::uint32_t outputFilter = GetZELSystemLogEx().GetOutputFilter();
-    GetZELSystemLogEx().SetFileFilter(ZEL_SYSTEM_LOG_EX_EVENT_COMMAND);
-    GetZELSystemLogEx().SetOutputFilter(ZEL_SYSTEM_LOG_EX_EVENT_COMMAND);
-    EXPECT_EQ(GetZELPluginManager().UnloadAllPlugins(), ZEL_STATUS_SUCCESS);
-    GetZELSystemLogEx().SetFileFilter(fileFilter);
-    GetZELSystemLogEx().SetOutputFilter(outputFilter);
+    {
+        const ZELTest::ScopedLogFilters filters;
+        GetZELSystemLogEx().SetFileFilter(ZEL_SYSTEM_LOG_EX_EVENT_COMMAND);
+        GetZELSystemLogEx().SetOutputFilter(ZEL_SYSTEM_LOG_EX_EVENT_COMMAND);
+        EXPECT_EQ(GetZELPluginManager().UnloadAllPlugins(), ZEL_STATUS_SUCCESS);
+    }
 
     // Packets published while unloaded reach nobody; a still running worker would refuse the restart.
     Received(CCPUPacket(0x42, 0x4051, {0}));

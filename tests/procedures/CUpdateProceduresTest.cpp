@@ -63,8 +63,10 @@ void CheckFlash(const Case& c, UpdateRun& run)
             case Where::Processor:
                 EXPECT_EQ(device.BootLoader(flashed.processor).ProgrammedImage(), expected)
                     << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
-                EXPECT_TRUE(device.BootLoader(flashed.processor).HasStarted() || !device.BootLoaderOwner())
-                    << c.name;
+                // Go started the image, and the line is back with the device.
+                EXPECT_EQ(device.BootLoader(flashed.processor).StartAddress(), CSimSTM32BootLoader::kFlashBase)
+                    << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
+                EXPECT_FALSE(device.BootLoaderOwner()) << c.name;
                 break;
             case Where::Expander:
                 EXPECT_EQ(device.ExpanderImage(flashed.expanderType), expected)

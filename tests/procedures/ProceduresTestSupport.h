@@ -127,6 +127,8 @@ public:
         log = ZELTest::ReadFile(path);
     }
 
+    ZELTest::ScopedLanguage m_language;
+    ZELTest::ScopedLogFilters m_filters;
     ZELTest::TemporaryDirectory m_folder;
     ZELTest::ScopedCurrentDirectory m_here;
     std::unique_ptr<CSimServer> server;

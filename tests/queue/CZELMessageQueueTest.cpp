@@ -48,11 +48,16 @@ public:
     unsigned long WorkerId() { return GetThread().GetThreadID(); }
 
     CZELEvent hold{true}; // set: ProcessMessage goes on at once
+    // Set: the first message is held until the worker is asked to stop (or 20 s have passed).
+    bool holdFirstUntilStop = false;
+    CZELEvent holding; // set once the first message is held
     std::thread::id workerThread;
 
 protected:
     long ProcessMessage(CZELMessage& message) override
     {
+        if (holdFirstUntilStop && Received().empty())
+            HoldUntilStop();
         hold.Wait(std::chrono::milliseconds(-1));
         {
             std::lock_guard lock(m_mutex);
@@ -65,6 +70,17 @@ protected:
     }
 
 private:
+    // Waits on the worker's own stop event; the pushes that follow only wake it for a moment.
+    void HoldUntilStop()
+    {
+        holding.Set();
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (GetThread().IsRunning() && std::chrono::steady_clock::now() < end) {
+            GetThread().Sleep(std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
+            GetThread().ResetSoftStop();
+        }
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::uint8_t> m_received;
@@ -195,15 +211,26 @@ TEST(CZELMessageQueue, TerminateForgetsSubscribersWithoutDestroyingThem)
     ASSERT_TRUE(subscriber.WaitForCount(1));
     EXPECT_EQ(subscriber.Received(), std::vector<std::uint8_t>({7}));
 
-    // Its own Terminate stops the worker and drops what it has not yet taken.
-    subscriber.hold.Reset();
-    for (std::uint8_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(subscriber.Terminate(), ZEL_STATUS_SUCCESS);
+    EXPECT_EQ(subscriber.WorkerId(), 0xFFFFFFFAu);
+}
+
+// Terminate lets the worker finish the message in hand and drops the rest unprocessed.
+TEST(CZELMessageQueue, TerminateDropsWhatTheWorkerHasNotTaken)
+{
+    RecordingQueue subscriber;
+    subscriber.holdFirstUntilStop = true;
+    ASSERT_EQ(subscriber.Initialize(true), ZEL_STATUS_SUCCESS);
+    CZELMessage first = Progress(0);
+    subscriber.PushMessage(first);
+    ASSERT_TRUE(subscriber.holding.Wait(20s));
+    for (std::uint8_t i = 1; i < 4; ++i) {
         CZELMessage more = Progress(i);
         subscriber.PushMessage(more);
     }
-    std::thread release([&] { subscriber.hold.Set(); });
+    EXPECT_EQ(subscriber.GetMessagesCount(), 3);
     EXPECT_EQ(subscriber.Terminate(), ZEL_STATUS_SUCCESS);
-    release.join();
+    EXPECT_EQ(subscriber.Received(), std::vector<std::uint8_t>({0}));
     EXPECT_EQ(subscriber.GetMessagesCount(), 0);
     EXPECT_EQ(subscriber.WorkerId(), 0xFFFFFFFAu);
 }

@@ -79,10 +79,26 @@ TEST(CZELPacketFramer, PublishesEachPacketAtItsLastByteUnderEveryProtocol)
     }
 }
 
-TEST(CZELPacketFramer, EmptyMCPUPayloadHasAZeroSum)
+// An empty module payload still carries its sum byte, which must read 0.
+TEST(CZELPacketFramer, EmptyMCPUPayloadEndsWithAZeroSum)
 {
-    const Bytes packet = MCPUPacket(0x3E, 0x43, {});
-    EXPECT_EQ(packet.back(), 0);
+    struct Case
+    {
+        std::uint8_t sum;
+        std::uint32_t published, ipcs;
+    };
+    for (const Case& c : {Case{0x00, 1, 0}, Case{0x01, 0, 1}}) {
+        Framing framing(0x4800);
+        const Bytes packet{0x3E, 0x43, 0x00, 0x43, c.sum};
+        framing.Receive(Bytes(packet.begin(), packet.end() - 1));
+        EXPECT_TRUE(framing.packets.empty()) << "sum " << int(c.sum);
+        framing.Receive({packet.back()});
+        EXPECT_EQ(framing.packets.size(), c.published) << "sum " << int(c.sum);
+        EXPECT_EQ(framing.Counters().invalidPayloadChecksum, c.ipcs) << "sum " << int(c.sum);
+        if (c.published == 1) {
+            EXPECT_EQ(framing.packets[0], packet);
+        }
+    }
 }
 
 TEST(CZELPacketFramer, CountsEachGarbageByteBeforeAStartByte)

@@ -1,5 +1,9 @@
 #include "support/ZELTestSupport.h"
 
+#include "zel/foundation/CZELLanguage.h"
+#include "zel/log/CZELSystemLogEx.h"
+#include "zel/plugins/CZELPluginManager.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +14,33 @@
 #include <sys/wait.h>
 
 namespace ZELTest {
+
+ScopedLanguage::ScopedLanguage()
+    : m_previous(GetZELLanguage().GetLanguage())
+{
+}
+
+ScopedLanguage::ScopedLanguage(long language)
+    : ScopedLanguage()
+{
+    GetZELLanguage().SetLanguage(language);
+}
+
+ScopedLanguage::~ScopedLanguage() { GetZELLanguage().SetLanguage(m_previous); }
+
+ScopedLogFilters::ScopedLogFilters()
+    : m_file(GetZELSystemLogEx().GetFileFilter())
+    , m_output(GetZELSystemLogEx().GetOutputFilter())
+{
+}
+
+ScopedLogFilters::~ScopedLogFilters()
+{
+    GetZELSystemLogEx().SetFileFilter(m_file);
+    GetZELSystemLogEx().SetOutputFilter(m_output);
+}
+
+ScopedPluginUnload::~ScopedPluginUnload() { GetZELPluginManager().UnloadAllPlugins(); }
 
 TemporaryDirectory::TemporaryDirectory()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -33,6 +34,47 @@ public:
 
 private:
     std::filesystem::path m_previous;
+};
+
+// The library's single instances outlive each test of a program, so a test that changes their
+// settings puts them back with these, however it ends.
+
+// Keeps the library's language, and switches it while it lives when given one.
+class ScopedLanguage
+{
+public:
+    ScopedLanguage();
+    explicit ScopedLanguage(long language);
+    ScopedLanguage(const ScopedLanguage&) = delete;
+    ScopedLanguage& operator=(const ScopedLanguage&) = delete;
+    ~ScopedLanguage();
+
+private:
+    long m_previous;
+};
+
+// Keeps the system log's file and output filters.
+class ScopedLogFilters
+{
+public:
+    ScopedLogFilters();
+    ScopedLogFilters(const ScopedLogFilters&) = delete;
+    ScopedLogFilters& operator=(const ScopedLogFilters&) = delete;
+    ~ScopedLogFilters();
+
+private:
+    std::uint32_t m_file;
+    std::uint32_t m_output;
+};
+
+// Unloads every plug-in when it goes, so that none loaded by a test reaches the next one.
+class ScopedPluginUnload
+{
+public:
+    ScopedPluginUnload() = default;
+    ScopedPluginUnload(const ScopedPluginUnload&) = delete;
+    ScopedPluginUnload& operator=(const ScopedPluginUnload&) = delete;
+    ~ScopedPluginUnload();
 };
 
 std::string ReadFile(const std::string& path);

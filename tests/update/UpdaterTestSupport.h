@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -97,17 +98,21 @@ public:
     }
     long SendCommand(std::uint8_t* packet, std::uint32_t length) override
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_running)
-            return ZEL_STATUS_BUSY;
-        m_checksums.CalculateChecksums(packet, length);
-        m_sent.emplace_back(packet, packet + length);
-        if (silent)
-            return ZEL_STATUS_SUCCESS;
-        std::vector<CSimDevice::Outgoing> answers;
-        m_device.Receive(packet, length, answers);
-        for (const CSimDevice::Outgoing& answer : answers)
-            m_framer.Receive(answer.bytes.data(), answer.bytes.size(), std::chrono::steady_clock::now());
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_running)
+                return ZEL_STATUS_BUSY;
+            m_checksums.CalculateChecksums(packet, length);
+            m_sent.emplace_back(packet, packet + length);
+            if (!silent) {
+                std::vector<CSimDevice::Outgoing> answers;
+                m_device.Receive(packet, length, answers);
+                for (const CSimDevice::Outgoing& answer : answers)
+                    m_framer.Receive(answer.bytes.data(), answer.bytes.size(), std::chrono::steady_clock::now());
+            }
+        }
+        if (onSent)
+            onSent(IdOf(Bytes(packet, packet + length)));
         return ZEL_STATUS_SUCCESS;
     }
     long SetProtocol(std::uint16_t protocol) override
@@ -148,9 +153,7 @@ public:
         std::lock_guard lock(m_mutex);
         std::vector<std::uint16_t> ids;
         for (const Bytes& packet : m_sent)
-            ids.push_back(packet[0] == 0x24 || packet[0] == 0x3E
-                    ? packet[1]
-                    : static_cast<std::uint16_t>(packet[1] | (packet[2] << 8)));
+            ids.push_back(IdOf(packet));
         return ids;
     }
     std::size_t CountSent(std::uint16_t id) const
@@ -164,8 +167,16 @@ public:
     bool failOpen = false;
     bool silent = false; // requests go unanswered
     int starts = 0;
+    // Called on the sending thread after each request has gone out (and been answered), no lock held.
+    std::function<void(std::uint16_t id)> onSent;
 
 private:
+    static std::uint16_t IdOf(const Bytes& packet)
+    {
+        return packet[0] == 0x24 || packet[0] == 0x3E ? packet[1]
+                                                      : static_cast<std::uint16_t>(packet[1] | (packet[2] << 8));
+    }
+
     mutable std::mutex m_mutex;
     CSimDevice m_device;
     CZELPacketFramer m_framer;
@@ -286,6 +297,16 @@ private:
     mutable std::mutex m_mutex;
     std::vector<LogLine> m_lines;
 };
+
+// The resends of a request that stayed unanswered for `elapsed` until the wait gave up. A stalled
+// machine can delay a resend but never lose one that fell due before the time-out, and none goes
+// out before its interval has passed.
+inline void ExpectResends(std::size_t resends, std::chrono::milliseconds interval, std::chrono::milliseconds timeout,
+    std::chrono::steady_clock::duration elapsed, const std::string& name = {})
+{
+    EXPECT_GE(resends, static_cast<std::size_t>(timeout / interval)) << name;
+    EXPECT_LE(resends, static_cast<std::size_t>(elapsed / interval)) << name;
+}
 
 // One catalogue file per listed slot with the given version.
 inline void AddFirmware(CFirmwareCatalogue& catalogue, int slot, const char* version)
