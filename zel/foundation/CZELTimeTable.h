@@ -34,6 +34,8 @@ struct CZELTimeTable
 
     // STM32 bootloader and firmware blocks
     ms stm32AnswerTimeout{5000};    // one answer byte
+    ms stm32SyncTimeout{2000};      // 0x7F repeated this long for a bootloader still starting
+    ms stm32SyncAttempt{200};       // the wait for the answer to one 0x7F
     ms stm32EraseTimeout{120000};   // a whole erase
     ms ecpuBlockResend{5000};       // a firmware block the device has not acknowledged
     int ecpuBlockMaxResends = 12;
