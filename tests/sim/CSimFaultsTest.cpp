@@ -196,7 +196,7 @@ TEST(CSimScenario, RefusesMistakesNamingTheField)
 TEST(TarnSim, PrintsThePortFirstAndEndsWhenInputCloses)
 {
     const ZELTest::ProcessResult result = ZELTest::RunProgram(
-        std::string("'") + TARN_PROGRAM + "' sim --scenario '" + SIM_SCENARIO_FOLDER "/qtr2-update.json' </dev/null");
+        std::string(": | '") + TARN_PROGRAM + "' sim --scenario '" + SIM_SCENARIO_FOLDER "/qtr2-update.json'");
     EXPECT_EQ(result.exitCode, 0) << result.output;
     const std::string first = result.output.substr(0, result.output.find('\n'));
     EXPECT_EQ(first.rfind("/", 0), 0u) << result.output;
