@@ -303,7 +303,10 @@ bool CSimScenario::Parse(const std::string& json, CSimScenario& scenario, std::s
         CSimScenario result;
         if (root.contains("device"))
             ReadDevice(root["device"], result.device);
-        ReadNumber(root, "baudRate", result.baudRate, "");
+        if (root.contains("baudRate") && root["baudRate"] == "line")
+            result.baudRateOfLine = true;
+        else
+            ReadNumber(root, "baudRate", result.baudRate, "");
         if (root.contains("faults")) {
             if (!root["faults"].is_array())
                 throw ScenarioError("faults: an array is expected");
