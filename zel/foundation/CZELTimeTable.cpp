@@ -25,7 +25,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
              &targetRound, &pauseShort, &pauseMedium, &pauseLong, &pauseRestart, &expanderCollection,
              &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
              &sendSlotWait, &portReopenPause, &radioStatisticsGap,
-             &stm32AnswerTimeout, &stm32SyncTimeout, &stm32SyncAttempt, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
+             &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
              &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait, &fatalLogFlush})
         Scale(*value, divisor);
 }
