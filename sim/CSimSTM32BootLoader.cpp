@@ -19,6 +19,7 @@ CSimSTM32BootLoader::CSimSTM32BootLoader(Settings settings)
     : m_settings(std::move(settings))
     , m_flash(m_settings.flashSize, 0xFF)
     , m_ram(64 * 1024, 0)
+    , m_readyAt(std::chrono::steady_clock::now() + m_settings.readyDelay)
 {
 }
 
@@ -28,6 +29,7 @@ void CSimSTM32BootLoader::Reset()
     m_started = false;
     m_command = 0;
     m_input.clear();
+    m_readyAt = std::chrono::steady_clock::now() + m_settings.readyDelay;
 }
 
 std::vector<std::uint8_t> CSimSTM32BootLoader::ProgrammedImage() const
@@ -41,6 +43,8 @@ std::vector<std::uint8_t> CSimSTM32BootLoader::Receive(const std::uint8_t* data,
     std::vector<std::uint8_t> out;
     if (m_started)
         return out; // the firmware runs; the bootloader no longer listens
+    if (std::chrono::steady_clock::now() < m_readyAt)
+        return out; // still starting
     m_input.insert(m_input.end(), data, data + size);
     while (!m_input.empty() && !m_started && ProcessOne(out) == Parse::Done) {
     }
@@ -205,7 +209,7 @@ CSimSTM32BootLoader::Parse CSimSTM32BootLoader::ProcessOne(std::vector<std::uint
         std::vector<std::uint8_t> data(m_input.begin() + 1, m_input.begin() + 1 + count);
         consume(1 + count + 1);
         m_command = 0;
-        if (!sumValid || !InFlash(m_address, count)) {
+        if (!sumValid || !InFlash(m_address, count) || (m_settings.wholeWordWrites && count % 4 != 0)) {
             out.push_back(kNack);
             return Parse::Done;
         }

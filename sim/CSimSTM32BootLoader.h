@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <set>
@@ -21,6 +22,10 @@ public:
         std::set<std::uint8_t> nackCommands; // commands answered with NACK
         bool silent = false;                 // answers nothing at all
         std::uint8_t getIdCount = 1;         // N of the Get ID answer (1 on every real chip)
+        // After a reset (the switch into the bootloader) the chip ignores the line this long.
+        std::chrono::milliseconds readyDelay{0};
+        // Write Memory of a count that is not a multiple of 4 is refused, as on several families.
+        bool wholeWordWrites = true;
     };
 
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -29,10 +34,11 @@ public:
     CSimSTM32BootLoader();
     explicit CSimSTM32BootLoader(Settings settings);
 
-    // Takes bytes from the line and returns what the bootloader answers.
+    // Takes bytes from the line and returns what the bootloader answers; bytes that arrive before
+    // the chip is ready are lost.
     std::vector<std::uint8_t> Receive(const std::uint8_t* data, std::size_t size);
 
-    // Back to reset state: not synchronised, flash kept.
+    // Back to reset state: not synchronised, flash kept, ready after the ready delay from now.
     void Reset();
 
     bool IsSynchronised() const { return m_synchronised; }
@@ -70,4 +76,5 @@ private:
     std::uint32_t m_startAddress = 0;
     int m_eraseCount = 0;
     int m_writeCount = 0;
+    std::chrono::steady_clock::time_point m_readyAt;
 };

@@ -217,11 +217,12 @@ void ReadDevice(const Json& device, CSimDevice::Settings& settings)
     if (device.contains("bootloader")) {
         const Json& bootLoader = device["bootloader"];
         const std::string where = "device.bootloader.";
-        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent"}, where);
+        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs"}, where);
         ReadNumber(bootLoader, "version", settings.bootLoader.version, where);
         ReadNumber(bootLoader, "chipId", settings.bootLoader.chipId, where);
         ReadNumber(bootLoader, "flashSize", settings.bootLoader.flashSize, where);
         ReadNumber(bootLoader, "pageSize", settings.bootLoader.pageSize, where);
+        ReadMilliseconds(bootLoader, "readyAfterMs", settings.bootLoader.readyDelay, where);
         if (settings.bootLoader.pageSize == 0 || settings.bootLoader.flashSize % settings.bootLoader.pageSize != 0)
             throw ScenarioError("device.bootloader.pageSize: must divide flashSize");
         if (bootLoader.contains("nack")) {
@@ -302,7 +303,10 @@ bool CSimScenario::Parse(const std::string& json, CSimScenario& scenario, std::s
         CSimScenario result;
         if (root.contains("device"))
             ReadDevice(root["device"], result.device);
-        ReadNumber(root, "baudRate", result.baudRate, "");
+        if (root.contains("baudRate") && root["baudRate"] == "line")
+            result.baudRateOfLine = true;
+        else
+            ReadNumber(root, "baudRate", result.baudRate, "");
         if (root.contains("faults")) {
             if (!root["faults"].is_array())
                 throw ScenarioError("faults: an array is expected");

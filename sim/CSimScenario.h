@@ -47,7 +47,9 @@ public:
 
     CSimDevice::Settings device;
     std::vector<Fault> faults;
-    unsigned baudRate = 0; // wire-speed pacing of what the device sends (10 bits a byte); 0: none
+    // Wire-speed pacing of both directions of the line at ten bits a byte; 0: none.
+    unsigned baudRate = 0;
+    bool baudRateOfLine = false; // paced at the rate the program set on the line ("baudRate": "line")
 
     // Reads a scenario; false with a message naming the offending field.
     static bool Parse(const std::string& json, CSimScenario& scenario, std::string& error);

@@ -5,6 +5,7 @@
 #include "zel/platform/ZELThreadName.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -185,29 +186,76 @@ void CSimServer::Schedule(std::vector<CSimDevice::Outgoing>& outgoing, Clock::ti
     outgoing.clear();
 }
 
+namespace {
+
+// Ten bits a byte: start, eight data, stop.
+std::chrono::microseconds WireTime(std::size_t bytes, unsigned baud)
+{
+    return std::chrono::microseconds(bytes * 10'000'000ull / baud);
+}
+
+// About a millisecond of the wire.
+std::size_t Slice(unsigned baud)
+{
+    return std::max<std::size_t>(1, baud / 10000);
+}
+
+} // namespace
+
+unsigned CSimServer::PacingRate()
+{
+    const unsigned baud = m_scenario.baudRateOfLine ? m_line.LineBaudRate() : m_scenario.baudRate;
+    unsigned fastest = m_fastestPacedRate.load();
+    while (baud > fastest && !m_fastestPacedRate.compare_exchange_weak(fastest, baud)) {
+    }
+    return baud;
+}
+
+bool CSimServer::WaitUntil(Clock::time_point due)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_until(lock, due, [this] { return m_stop || m_disconnectRequest.has_value(); });
+}
+
 void CSimServer::WritePaced(const std::vector<std::uint8_t>& bytes)
 {
-    const unsigned baud = m_scenario.baudRate;
+    const unsigned baud = PacingRate();
     if (baud == 0) {
         std::size_t written = 0;
         m_line.Write(bytes.data(), bytes.size(), written, CZELDeadline(ZELTimes().stm32AnswerTimeout));
         return;
     }
-    // Ten bits a byte (start, eight data, stop): each slice of about a millisecond is handed over
-    // when its last byte would have finished on the wire.
+    // Each slice is handed over when its last byte would have finished on the wire.
     const auto start = Clock::now();
-    const std::size_t slice = std::max<std::size_t>(1, baud / 10000);
     for (std::size_t sent = 0; sent < bytes.size();) {
-        const std::size_t count = std::min(slice, bytes.size() - sent);
-        const auto due = start + std::chrono::microseconds((sent + count) * 10'000'000ull / baud);
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_changed.wait_until(lock, due, [this] { return m_stop || m_disconnectRequest.has_value(); }))
-                return;
-        }
+        const std::size_t count = std::min(Slice(baud), bytes.size() - sent);
+        if (!WaitUntil(start + WireTime(sent + count, baud)))
+            return;
         std::size_t written = 0;
         m_line.Write(bytes.data() + sent, count, written, CZELDeadline(ZELTimes().stm32AnswerTimeout));
         sent += count;
+    }
+}
+
+void CSimServer::ReceivePaced(const std::uint8_t* data, std::size_t size, std::vector<CSimDevice::Outgoing>& outgoing)
+{
+    const unsigned baud = PacingRate();
+    if (baud == 0) {
+        std::lock_guard lock(m_mutex);
+        m_device.Receive(data, size, outgoing);
+        return;
+    }
+    // A pseudo-terminal takes whatever the program writes at once; the device sees each slice only
+    // when its last byte would have arrived over the wire, after the bytes before it.
+    const auto start = std::max(Clock::now(), m_inputFree);
+    m_inputFree = start + WireTime(size, baud);
+    for (std::size_t taken = 0; taken < size;) {
+        const std::size_t count = std::min(Slice(baud), size - taken);
+        if (!WaitUntil(start + WireTime(taken + count, baud)))
+            return;
+        std::lock_guard lock(m_mutex);
+        m_device.Receive(data + taken, count, outgoing);
+        taken += count;
     }
 }
 
@@ -301,11 +349,11 @@ void CSimServer::Run()
             : CZELDeadline(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()));
         std::size_t received = 0;
         const auto result = m_line.Read(buffer, sizeof buffer, received, deadline);
-        const auto now = Clock::now();
+        if (result == CZELSerialDevice::IoResult::Done)
+            ReceivePaced(buffer, received, outgoing);
         {
             std::lock_guard lock(m_mutex);
-            if (result == CZELSerialDevice::IoResult::Done)
-                m_device.Receive(buffer, received, outgoing);
+            const auto now = Clock::now();
             m_device.CheckTimeout(now);
             Schedule(outgoing, now);
         }

@@ -46,6 +46,8 @@ public:
     bool WaitFor(const std::function<bool(CSimDevice&)>& condition, std::chrono::milliseconds timeout) const;
     // Runs `inspect` on the device under the server's lock.
     void Inspect(const std::function<void(CSimDevice&)>& inspect) const;
+    // The highest rate the line was paced at so far; 0 when it was never paced.
+    unsigned FastestPacedRate() const { return m_fastestPacedRate.load(); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -55,6 +57,12 @@ private:
     void Schedule(std::vector<CSimDevice::Outgoing>& outgoing, Clock::time_point now);
     void SendDue();
     void WritePaced(const std::vector<std::uint8_t>& bytes);
+    // Hands what the program sent to the device no faster than the wire carries it.
+    void ReceivePaced(const std::uint8_t* data, std::size_t size, std::vector<CSimDevice::Outgoing>& outgoing);
+    // The rate to pace at now; 0: no pacing.
+    unsigned PacingRate();
+    // Waits until `due`; false when the server stops or the line goes away first.
+    bool WaitUntil(Clock::time_point due);
     void GoAway(std::optional<std::chrono::milliseconds> returnAfter);
     bool ComeBack();
     int PointLinkAt(const std::string& target);
@@ -74,4 +82,6 @@ private:
     std::optional<std::optional<std::chrono::milliseconds>> m_disconnectRequest;
     std::optional<Clock::time_point> m_returnAt;
     std::multimap<Clock::time_point, std::vector<std::uint8_t>> m_outbox; // server thread only
+    Clock::time_point m_inputFree; // server thread only: when the program's last byte is through
+    std::atomic<unsigned> m_fastestPacedRate{0};
 };

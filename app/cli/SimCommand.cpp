@@ -41,8 +41,10 @@ int RunSim(const SimOptions& options)
     }
     // The first line is the port to hand to the update program; scripts read it.
     std::cout << server.Path() << std::endl;
-    std::cerr << "Simulated device on " << server.Path() << " (" << server.TerminalPath()
-              << "); stop with Ctrl-C or by closing standard input.\n";
+    // Run in the background of a shell, standard input is not ours to read: signals end it then.
+    const bool inputEnds = ZELPlatform::InputCanEnd();
+    std::cerr << "Simulated device on " << server.Path() << " (" << server.TerminalPath() << "); stop with "
+              << (inputEnds ? "Ctrl-C or by closing standard input.\n" : "SIGINT or SIGTERM.\n");
     ZELPlatform::WaitForStopRequest(true);
     server.Stop();
     return 0;

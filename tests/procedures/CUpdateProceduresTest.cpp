@@ -216,3 +216,18 @@ TEST(UpdateProcedures, FailuresCostTheirLineAndTheRunGoesOn)
             UPDATER_STATE_SUCCEEDED, "", { "Main Software; CCPU did not manage to find the expanders again!" } },
     });
 }
+
+// A processor whose bootloader listens only 1.5 s after the switch, with an image that does not end
+// on a whole word (the bootloader refuses such a write): the run flashes it all the same.
+TEST(UpdateProcedures, BootloaderReadyLateTakesAnImageOfAnySize)
+{
+    RunCases({
+        { "KCPU ready 1.5 s after the switch, 1501 bytes",
+            R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" },
+                "bootloader": { "readyAfterMs": 1500 } } })",
+            0x1800, false, { { 3, "V 01.05.00", 1501 } }, { { Where::Processor, 3, Processor::KCPU } },
+            UPDATER_STATE_SUCCEEDED, "",
+            { GoingToInstall("KCPU V 01.04.00 -> V 01.05.00, file = ./Firmware/t3.tarn"),
+                "The chip has been programmed." } },
+    });
+}

@@ -65,6 +65,32 @@ TEST(CSimFaults, LateAnswerHoldsBackTheAnswersAfterIt)
     program.Expect(0x4001);
 }
 
+// Both directions of the line run at wire speed: what the program writes reaches the device no
+// sooner than it would over the wire at the scenario's rate or at the rate the program set.
+TEST(CSimFaults, PacedLineCarriesTheProgramsBytesAtWireSpeed)
+{
+    struct Case
+    {
+        const char* baudRate;
+        unsigned paced; // the program opens the line at 115200
+    };
+    const Case cases[] = {{"57600", 57600}, {"\"line\"", 115200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baudRate);
+        auto server = Serve(std::string(R"({"device": {"hardware": "QTR-1"}, "baudRate": )") + c.baudRate + "}");
+        ProgramSide program(server->Path());
+        // Line noise the device skips, then a request whose answer is short next to it.
+        const Bytes noise(2000, 0x00);
+        const auto start = std::chrono::steady_clock::now();
+        program.SendRaw(noise);
+        program.Send(kDeviceInfo);
+        program.Expect(0x4001);
+        const auto wire = std::chrono::microseconds((noise.size() + 7) * 10'000'000ull / c.paced);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, wire);
+        EXPECT_EQ(server->FastestPacedRate(), c.paced);
+    }
+}
+
 TEST(CSimFaults, PacketFaultsReachTheProgramsFramerAsTheyWould)
 {
     struct Case
@@ -196,7 +222,7 @@ TEST(CSimScenario, RefusesMistakesNamingTheField)
 TEST(TarnSim, PrintsThePortFirstAndEndsWhenInputCloses)
 {
     const ZELTest::ProcessResult result = ZELTest::RunProgram(
-        std::string("'") + TARN_PROGRAM + "' sim --scenario '" + SIM_SCENARIO_FOLDER "/qtr2-update.json' </dev/null");
+        std::string(": | '") + TARN_PROGRAM + "' sim --scenario '" + SIM_SCENARIO_FOLDER "/qtr2-update.json'");
     EXPECT_EQ(result.exitCode, 0) << result.output;
     const std::string first = result.output.substr(0, result.output.find('\n'));
     EXPECT_EQ(first.rfind("/", 0), 0u) << result.output;

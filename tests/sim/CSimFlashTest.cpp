@@ -3,6 +3,7 @@
 #include "SimTestSupport.h"
 
 #include "zel/firmware/CZELCRC32.h"
+#include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/stm32/CZELSTM32BootLoader.h"
 
@@ -103,6 +104,37 @@ TEST(CSimFlash, BootLoaderSwitchHandsTheLineToTheBootLoaderUntilGo)
     // Back on the device protocol, with the new version: a second check finds nothing to update.
     ASSERT_EQ(program.Open(server->Path()), 0);
     EXPECT_EQ(CCPUVersion(program), "V 02.10.00");
+}
+
+// A processor whose bootloader listens only some time after the switch, with an image that does not
+// end on a whole word: the client keeps synchronising and fills the last block, and the chip runs the
+// image.
+TEST(CSimFlash, BootLoaderReadyLateAfterTheSwitchTakesAnImageOfAnySize)
+{
+    const auto ready = ZELTimes().stm32SyncTimeout * 3 / 4;
+    auto server = Serve(R"({"device": {"hardware": "QTR-1", "versions": {"KCPU": "V 01.00.00"},
+        "bootloader": {"readyAfterMs": )" + std::to_string(ready.count()) + "}}}");
+    ProgramSide program(server->Path());
+    program.SendRaw({0x42, 0x11, 0x00, 0x03, 0x00, 0, 0, 0x80, 0x00, 0x28, 0});
+    std::uint8_t count = 0, status = 0xEE, property = 0, value = 0;
+    ASSERT_EQ(program.commands.ProcessAckControl(program.Expect(0x4011).data(), &count, &status, &property, &value),
+        ZEL_STATUS_SUCCESS);
+    program.Close();
+
+    BootLoaderClient client;
+    ASSERT_EQ(client.stm32_init(server->Path().c_str(), CZELSTM32BootLoader::kBaudRate), 0)
+        << client.DescribeLastFailure();
+    ASSERT_EQ(client.stm32_extended_erase_flash(), 0) << client.DescribeLastFailure();
+    const Bytes image = ImageWithVersion(1501, "V 01.06.00");
+    ASSERT_EQ(client.stm32_write_flash(Reader(image), nullptr), 0) << client.DescribeLastFailure();
+    ASSERT_EQ(client.stm32_go_command(), 0);
+    client.stm32_close();
+
+    ASSERT_TRUE(server->WaitFor([](CSimDevice& device) { return !device.BootLoaderOwner(); }, kWait));
+    server->Inspect([&](CSimDevice& device) {
+        EXPECT_EQ(device.BootLoader(CSimDevice::Processor::KCPU).ProgrammedImage(), image);
+        EXPECT_EQ(device.Version(CSimDevice::Processor::KCPU), "V 01.06.00");
+    });
 }
 
 TEST(CSimFlash, ConfiguredVersionAfterUpdateWinsOverTheImagesText)

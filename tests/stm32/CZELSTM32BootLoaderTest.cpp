@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <filesystem>
@@ -138,6 +139,56 @@ TEST_F(CZELSTM32BootLoaderTest, WritesBlocksOfAtMost256BytesAtRisingAddresses)
     EXPECT_EQ(Chip().ProgrammedImage(), image);
 }
 
+// The bootloader writes whole words: a last block of 1 to 3 bytes past a word is filled with
+// erased bytes, which a small flash still holds when the image ends one byte before its end.
+TEST_F(CZELSTM32BootLoaderTest, LastBlockIsFilledToAWholeWord)
+{
+    struct Case
+    {
+        std::size_t size;
+        std::uint32_t flashSize;
+        std::uint8_t lastLengthByte; // count - 1 of the last block
+    };
+    const Case cases[] = {
+        {1, 256 * 1024, 3},
+        {257, 256 * 1024, 3},
+        {258, 256 * 1024, 3},
+        {259, 256 * 1024, 3},
+        {260, 256 * 1024, 3},
+        {302, 256 * 1024, 47},
+        {1023, 1024, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        CSimSTM32BootLoader::Settings settings;
+        settings.flashSize = c.flashSize;
+        settings.pageSize = 256;
+        Start(settings);
+        ASSERT_EQ(Connect(), 0);
+        ASSERT_EQ(client.stm32_extended_erase_flash(), 0);
+        const std::size_t before = line->Received().size();
+        const Bytes image = Image(c.size);
+        std::uint32_t reported = 0;
+        ASSERT_EQ(client.stm32_write_flash(Reader(image), [&](std::uint32_t n) { reported = n; }), 0)
+            << client.DescribeLastFailure();
+        EXPECT_EQ(reported, c.size) << "progress counts the image's bytes";
+
+        const Bytes wire = line->Received();
+        const std::size_t blocks = (c.size + 255) / 256;
+        const std::size_t last = before + (blocks - 1) * (2 + 5 + 1 + 256 + 1);
+        ASSERT_GT(wire.size(), last + 8);
+        EXPECT_EQ(wire[last + 7], c.lastLengthByte);
+        const std::size_t filled = c.lastLengthByte + 1u;
+        const std::size_t data = c.size - (blocks - 1) * 256;
+        ASSERT_EQ(wire.size(), last + 8 + filled + 1);
+        EXPECT_TRUE(std::all_of(wire.begin() + static_cast<std::ptrdiff_t>(last + 8 + data),
+            wire.begin() + static_cast<std::ptrdiff_t>(last + 8 + filled), [](std::uint8_t b) { return b == 0xFF; }));
+        const Bytes flash = Chip().Flash();
+        EXPECT_EQ(Bytes(flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(c.size)), image);
+        client.stm32_close();
+    }
+}
+
 TEST_F(CZELSTM32BootLoaderTest, GoSendsExactlyTheCommandAndTheFlashBase)
 {
     Start();
@@ -166,6 +217,49 @@ TEST_F(CZELSTM32BootLoaderTest, SynchronisationAcceptsAckAndNackOnly)
     for (const Case& c : cases) {
         Script({{1, c.answer}});
         EXPECT_EQ(Connect(), c.result) << c.name;
+        client.stm32_close();
+    }
+}
+
+// A processor just switched to its bootloader may not listen yet: 0x7F goes out again for a
+// bounded time, and the bootloader that answers late then takes commands as usual.
+TEST_F(CZELSTM32BootLoaderTest, SynchronisationWaitsForABootloaderStillStarting)
+{
+    struct Case
+    {
+        const char* name;
+        std::chrono::milliseconds readyDelay;
+        bool silent;
+        int result;
+    };
+    const auto bound = ZELTimes().stm32SyncTimeout;
+    const Case cases[] = {
+        {"ready at once", 0ms, false, 0},
+        {"ready after three quarters of the bound", bound * 3 / 4, false, 0},
+        {"never answers", 0ms, true, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSimSTM32BootLoader::Settings settings;
+        settings.readyDelay = c.readyDelay;
+        settings.silent = c.silent;
+        const auto start = std::chrono::steady_clock::now();
+        Start(settings);
+        ASSERT_EQ(Connect(), c.result) << client.DescribeLastFailure();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        const Bytes wire = line->Received();
+        if (c.result != 0) {
+            EXPECT_GE(elapsed, bound) << "0x7F was repeated for the whole bound";
+            EXPECT_GT(std::count(wire.begin(), wire.end(), 0x7F), 1);
+            continue;
+        }
+        if (c.readyDelay > 0ms) {
+            EXPECT_GT(std::count(wire.begin(), wire.end(), 0x7F), 1) << "0x7F was repeated";
+        }
+        unsigned char major = 0;
+        unsigned char minor = 0;
+        EXPECT_EQ(client.stm32_get_version(&major, &minor), 0) << client.DescribeLastFailure();
+        EXPECT_EQ(major, 3);
         client.stm32_close();
     }
 }

@@ -241,11 +241,17 @@ public:
     Bytes flash = Bytes(64 * 1024, 0xFF);
     std::size_t programmedSize = 0;
     bool badFrame = false;
+    // What the link answers to a firmware block and to Go; refused requests never reach the device.
+    long blockStatus = ZEL_STATUS_SUCCESS;
+    long goStatus = ZEL_STATUS_SUCCESS;
 
 protected:
     long SendDeviceRequest(std::uint8_t* packet, std::uint32_t length) override
     {
         sent.emplace_back(packet, packet + length);
+        const bool go = length >= 3 && packet[1] == 0x16 && packet[2] == 0x00;
+        if (const long status = go ? goStatus : blockStatus; status != ZEL_STATUS_SUCCESS)
+            return status;
         if (length < 14 || packet[0] != 0x42 || packet[1] != 0x15 || packet[2] != 0x00)
             return ZEL_STATUS_SUCCESS;
         const std::uint8_t* payload = packet + 7;
@@ -326,6 +332,44 @@ TEST_F(TransmitFirmwareECPUTest, GivesUpAfterTheLastRepetition)
     client.silentSends = 0;
     EXPECT_EQ(client.TransmitFirmwareECPU(file), ZEL_STATUS_SUCCESS);
     EXPECT_EQ(progress.Take(), (std::vector<int> { 102 }));
+}
+
+// A request the link refuses is a failure of its step: Go is not reported as sent, a block that
+// cannot be sent ends the programming (at once unless the link is only busy).
+TEST_F(TransmitFirmwareECPUTest, RefusedSendsFailTheirStep)
+{
+    struct Case
+    {
+        const char* name;
+        long blockStatus;
+        long goStatus;
+        std::size_t sends;
+        const char* text;
+    };
+    const std::size_t everyRound = 1u + static_cast<std::size_t>(ZELTimes().ecpuBlockMaxResends);
+    const Case cases[] = {
+        {"Go refused", ZEL_STATUS_SUCCESS, ZEL_STATUS_BUSY, 2, "The Go command could not be sent."},
+        {"block refused", ZEL_STATUS_INVALID_PARAMETER, ZEL_STATUS_SUCCESS, 1, "The chip could not be programmed."},
+        {"link busy on every round", ZEL_STATUS_BUSY, ZEL_STATUS_SUCCESS, everyRound,
+            "The chip could not be programmed."},
+    };
+    const std::string file = WriteFirmware(Image(100));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        client.sent.clear();
+        client.blockStatus = c.blockStatus;
+        client.goStatus = c.goStatus;
+        const std::size_t failures = log.sink.CountContaining(c.text);
+        const std::size_t causes = log.sink.CountContaining("the device link refused the request");
+        const std::size_t sentLines = log.sink.CountContaining("The Go command has been sent.");
+        EXPECT_EQ(client.TransmitFirmwareECPU(file), ZEL_STATUS_UNSPECIFIC_ERROR);
+        EXPECT_EQ(client.sent.size(), c.sends);
+        EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::SendRefused) << client.DescribeLastFailure();
+        EXPECT_TRUE(log.sink.WaitForLine(c.text, failures + 1));
+        EXPECT_TRUE(log.sink.WaitForLine("the device link refused the request", causes + 1));
+        EXPECT_EQ(log.sink.CountContaining("The Go command has been sent."), sentLines);
+        progress.Take();
+    }
 }
 
 } // namespace

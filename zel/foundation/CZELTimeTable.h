@@ -34,6 +34,11 @@ struct CZELTimeTable
 
     // STM32 bootloader and firmware blocks
     ms stm32AnswerTimeout{5000};    // one answer byte
+    // 0x7F is repeated this long for a bootloader still starting, each waiting this long for its
+    // answer. Tests do not scale them: a loaded machine answers no sooner in a test, and an answer
+    // later than its attempt would be taken for the next command's.
+    ms stm32SyncTimeout{2000};
+    ms stm32SyncAttempt{200};
     ms stm32EraseTimeout{120000};   // a whole erase
     ms ecpuBlockResend{5000};       // a firmware block the device has not acknowledged
     int ecpuBlockMaxResends = 12;

@@ -92,6 +92,16 @@ bool CZELSerialDevice::IsSupportedBaudRate(unsigned int baud)
     return std::any_of(std::begin(kBaudRates), std::end(kBaudRates), [baud](const BaudRate& r) { return r.baud == baud; });
 }
 
+unsigned int CZELSerialDevice::LineBaudRate() const
+{
+    termios settings {};
+    if (m_fd < 0 || ::tcgetattr(m_fd, &settings) != 0)
+        return 0;
+    const speed_t speed = ::cfgetospeed(&settings);
+    const auto found = std::find_if(std::begin(kBaudRates), std::end(kBaudRates), [speed](const BaudRate& r) { return r.speed == speed; });
+    return found == std::end(kBaudRates) ? 0 : found->baud;
+}
+
 namespace {
 
 // True when `applied` carries every setting of `wanted` that is not about parity.

@@ -63,6 +63,9 @@ public:
     // other side, which programs open as their serial port. A simulated device talks through this.
     int OpenPseudoTerminal(std::string& peerPath);
     bool IsOpen() const { return m_fd >= 0; }
+    // The rate the line is set to, for a pseudo-terminal the rate its other side set; 0 when the
+    // rate cannot be read or is not one of the supported rates.
+    unsigned int LineBaudRate() const;
     const std::string& Path() const { return m_path; }
 
     // Reads what has arrived, up to `size` bytes, waiting until at least one byte is there.

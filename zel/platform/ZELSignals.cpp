@@ -4,6 +4,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +31,19 @@ int BlockStopSignals()
     return ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
+bool InputCanEnd(int fd)
+{
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return false;
+    if (S_ISFIFO(status.st_mode) || S_ISREG(status.st_mode) || S_ISSOCK(status.st_mode))
+        return true;
+    if (::isatty(fd) == 0)
+        return false;
+    const pid_t foreground = ::tcgetpgrp(fd);
+    return foreground >= 0 && foreground == ::getpgrp();
+}
+
 StopReason WaitForStopRequest(bool watchInput)
 {
     const sigset_t signals = StopSignals();
@@ -37,6 +52,7 @@ StopReason WaitForStopRequest(bool watchInput)
         return StopReason::Failed;
     pollfd watched[2] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     StopReason reason = StopReason::Failed;
+    watchInput = watchInput && InputCanEnd(STDIN_FILENO);
     for (;;) {
         const int ready = ::poll(watched, watchInput ? 2 : 1, -1);
         if (ready < 0) {
@@ -49,6 +65,10 @@ StopReason WaitForStopRequest(bool watchInput)
             (void)!::read(signalFd, &info, sizeof info);
             reason = StopReason::Signal;
             break;
+        }
+        if (watchInput && watched[1].revents && !InputCanEnd(STDIN_FILENO)) {
+            watchInput = false; // sent to the background since: reading would stop the process
+            continue;
         }
         if (watchInput && watched[1].revents) {
             char discard[256];

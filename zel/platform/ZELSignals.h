@@ -14,8 +14,15 @@ enum class StopReason
     Failed,      // the wait itself failed
 };
 
+// True when reading `fd` can tell that whoever started the program is done with it: a pipe, a file,
+// a socket, or the terminal of the foreground job. A background job's terminal is not read (the
+// terminal would stop the process), nor a device such as /dev/null, which no one ever closes.
+inline constexpr int kStandardInput = 0; // its file descriptor
+bool InputCanEnd(int fd = kStandardInput);
+
 // Waits until SIGINT or SIGTERM arrives (blocked beforehand with BlockStopSignals) or, when
-// `watchInput` is set, until standard input reaches its end; what arrives on it is discarded.
+// `watchInput` is set and InputCanEnd holds for standard input, until standard input reaches its
+// end; what arrives on it is discarded. Input is no longer read once the job went to the background.
 StopReason WaitForStopRequest(bool watchInput);
 
 // Sends SIGTERM to this process, which wakes a WaitForStopRequest (a program ending its own watcher).

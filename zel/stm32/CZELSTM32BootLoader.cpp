@@ -1,7 +1,9 @@
 #include "zel/stm32/CZELSTM32BootLoader.h"
 
 #include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELStatus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -59,6 +61,10 @@ std::string CZELSTM32BootLoader::DescribeLastFailure() const
         std::snprintf(text, sizeof text, "unexpected byte 0x%02X in the answer to command 0x%02X", m_lastByte & 0xFF,
             m_lastCommand);
         return text;
+    case Failure::SendRefused:
+        std::snprintf(text, sizeof text, "the device link refused the request for 0x%08X: %s", m_lastAddress,
+            GetZELStatusAsString(m_lastError).c_str());
+        return text;
     case Failure::BlockNotAcknowledged:
         std::snprintf(text, sizeof text, "the device did not acknowledge the firmware block for 0x%08X", m_lastAddress);
         return text;
@@ -91,6 +97,28 @@ int CZELSTM32BootLoader::stm32h_connect_to_bl()
         m_failure = Failure::PortNotOpen;
         return kNoSync;
     }
+    // A processor just switched to its bootloader may need a while before it listens: 0x7F goes
+    // out again until it is answered or the time is up.
+    const CZELDeadline bound(ZELTimes().stm32SyncTimeout);
+    for (int attempt = 1;; ++attempt) {
+        const CZELDeadline answer(std::min(ZELTimes().stm32SyncAttempt, bound.Remaining()));
+        if (TrySynchronise(answer) == kOk) {
+            // A bootloader that answered an earlier 0x7F late also answers the later one: that
+            // answer must not be taken for the next command's.
+            if (attempt > 1)
+                ReadByte(CZELDeadline(ZELTimes().stm32SyncAttempt));
+            m_failure = Failure::None;
+            return kOk;
+        }
+        const bool lineFailed = m_failure == Failure::WriteFailed || m_failure == Failure::ReadFailed
+            || m_failure == Failure::PortNotOpen;
+        if (lineFailed || bound.Expired())
+            return kNoSync;
+    }
+}
+
+int CZELSTM32BootLoader::TrySynchronise(const CZELDeadline& answerDeadline)
+{
     // Throw away whatever is waiting: an answer to an earlier attempt must not be taken for ours.
     for (int drained = 0; drained < kMaxDrainBytes; ++drained) {
         std::uint8_t byte = 0;
@@ -101,12 +129,10 @@ int CZELSTM32BootLoader::stm32h_connect_to_bl()
     const unsigned char sync = kSync;
     if (!WriteBytes(&sync, 1))
         return kNoSync;
-    const int answer = ReadByte(AnswerDeadline());
+    const int answer = ReadByte(answerDeadline);
     // A NACK comes from a bootloader that was synchronised before: it listens all the same.
-    if (answer == kAck || answer == kNack) {
-        m_failure = Failure::None;
+    if (answer == kAck || answer == kNack)
         return kOk;
-    }
     if (answer >= 0) {
         m_failure = Failure::Unexpected;
         m_lastByte = answer;
@@ -234,36 +260,56 @@ int CZELSTM32BootLoader::stm32_extended_erase_flash()
     return ExpectAck(CZELDeadline(ZELTimes().stm32EraseTimeout));
 }
 
+std::uint32_t CZELSTM32BootLoader::FillBlock(const ReadFunction& read, unsigned char* block)
+{
+    std::uint32_t n = 0;
+    while (n < kMaxBlock) {
+        const std::uint32_t got = read ? read(block + n, kMaxBlock - n) : 0;
+        if (got == 0)
+            break;
+        if (got > kMaxBlock - n)
+            return kMaxBlock + 1; // more than asked for: the caller refuses the image
+        n += got;
+    }
+    return n;
+}
+
 int CZELSTM32BootLoader::stm32_write_flash(const ReadFunction& read, const ProgressFunction& progress)
 {
     if (!m_port.IsOpen()) {
         m_failure = Failure::PortNotOpen;
         return kNotOpen;
     }
+    static_assert(kMaxBlock % 4 == 0, "a filled block must stay within the largest block");
     std::uint32_t address = kFlashBase;
     std::uint32_t count = 0;
     unsigned char block[kMaxBlock + 1];
     for (;;) {
-        const std::uint32_t n = read ? read(block + 1, kMaxBlock) : 0;
+        const std::uint32_t n = FillBlock(read, block + 1);
         if (n == 0)
             return kOk;
         if (n > kMaxBlock) {
             m_failure = Failure::Unexpected;
             return kProtocolFailed;
         }
-        block[0] = static_cast<unsigned char>(n - 1);
+        // The bootloader programs whole words and refuses a count that is not a multiple of 4 on
+        // several chips: the last block is filled up with erased bytes. The flash starts on a word
+        // and holds whole words, so the fill never reaches past it when the image fits.
+        const std::uint32_t length = (n + 3) & ~std::uint32_t(3);
+        std::fill(block + 1 + n, block + 1 + length, static_cast<unsigned char>(0xFF));
+        block[0] = static_cast<unsigned char>(length - 1);
         if (const int result = SendCommandExpectAck(0x31); result != kOk)
             return result;
         stm32h_send_address(address);
         if (const int result = ExpectAck(); result != kOk)
             return result;
-        stm32h_send_packet_with_checksum(block, n + 1);
+        stm32h_send_packet_with_checksum(block, length + 1);
         if (const int result = ExpectAck(); result != kOk)
             return result;
         count += n;
         if (progress)
             progress(count);
-        address += n;
+        address += length;
     }
 }
 

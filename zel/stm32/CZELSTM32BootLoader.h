@@ -41,6 +41,7 @@ public:
         Nack,        // the bootloader refused
         Unexpected,  // some other byte, in LastByte()
         BlockNotAcknowledged, // the device never confirmed a firmware block
+        SendRefused, // the device link refused a request; its status in LastError()
     };
 
     // The plain image every transfer writes into the current directory and leaves there.
@@ -114,8 +115,13 @@ private:
     void CloseTransferFile();
     std::uint32_t ReadTransferFile(std::uint8_t* buffer, std::uint32_t count);
     void ReportProgress(std::uint32_t transferred);
-    // Sends the request; false when the link refused it (it is sent again on the next round).
-    bool SendBlockRequest(const std::uint8_t* request, std::uint32_t length);
+    // Sends a copy of a device request; the link's status (a refusal is kept as the failure).
+    long SendRequestCopy(const std::uint8_t* request, std::uint32_t length);
+    // Sends 0x7F and waits for the answer once.
+    int TrySynchronise(const CZELDeadline& answerDeadline);
+    // Fills `block` with up to kMaxBlock image bytes, asking `read` until the block is full or the
+    // image ends; the number of image bytes.
+    static std::uint32_t FillBlock(const ReadFunction& read, unsigned char* block);
 
     CZELSerialDevice m_port;
     std::FILE* m_transferFile = nullptr;
@@ -124,7 +130,7 @@ private:
     std::atomic<bool> m_blockAcknowledged{false};
     CZELEvent m_blockAcknowledgedEvent;
     Failure m_failure = Failure::None;
-    int m_lastError = 0;
+    int m_lastError = 0; // errno, or the link's status for SendRefused
     int m_lastByte = -1;
     unsigned char m_lastCommand = 0;
     std::uint32_t m_lastAddress = 0;

@@ -235,6 +235,7 @@ long CZELSTM32BootLoader::TransmitFirmwareECPU(const std::string& filePath)
     AddText(kTextSendingGo, kInformation);
     if (stm32_go_command_ECPU() != 0) {
         AddText(kTextGoFailed, kError);
+        AddFailureCause();
         return ZEL_STATUS_UNSPECIFIC_ERROR;
     }
     AddText(kTextGoSent, kInformation);
@@ -243,13 +244,18 @@ long CZELSTM32BootLoader::TransmitFirmwareECPU(const std::string& filePath)
     return ZEL_STATUS_SUCCESS;
 }
 
-bool CZELSTM32BootLoader::SendBlockRequest(const std::uint8_t* request, std::uint32_t length)
+long CZELSTM32BootLoader::SendRequestCopy(const std::uint8_t* request, std::uint32_t length)
 {
     // The link stamps a new sequence number and checksums into the bytes it is given, so every
     // attempt starts from the unstamped request.
     std::array<std::uint8_t, 512> packet {};
     std::copy_n(request, length, packet.begin());
-    return SendDeviceRequest(packet.data(), length) == ZEL_STATUS_SUCCESS;
+    const long status = SendDeviceRequest(packet.data(), length);
+    if (status != ZEL_STATUS_SUCCESS) {
+        m_failure = Failure::SendRefused;
+        m_lastError = static_cast<int>(status);
+    }
+    return status;
 }
 
 int CZELSTM32BootLoader::stm32_write_flash_ECPU(const ReadFunction& read, const ProgressFunction& progress)
@@ -261,7 +267,7 @@ int CZELSTM32BootLoader::stm32_write_flash_ECPU(const ReadFunction& read, const 
     std::array<std::uint8_t, kMaxBlock + 2> block {};
     std::array<std::uint8_t, 512> request {};
     for (;;) {
-        const std::uint32_t n = read ? read(block.data() + 1, kMaxBlock) : 0;
+        const std::uint32_t n = FillBlock(read, block.data() + 1);
         if (n == 0)
             return 0;
         if (n > kMaxBlock) {
@@ -275,21 +281,32 @@ int CZELSTM32BootLoader::stm32_write_flash_ECPU(const ReadFunction& read, const 
         block[n + 1] = sum;
         const std::uint16_t length = GetZELCommandSet().PrepareReqSendFirmware(
             request.data(), address, static_cast<std::uint16_t>(n + 2), block.data());
+        m_lastAddress = address;
 
         // An acknowledgement of an earlier block's repetition must not count for this block.
         SetBlockAcknowledged(false);
-        SendBlockRequest(request.data(), length);
+        // A busy link takes the request at the next round; any other refusal is final.
+        const auto send = [&] {
+            const long status = SendRequestCopy(request.data(), length);
+            return status == ZEL_STATUS_SUCCESS || status == ZEL_STATUS_BUSY;
+        };
+        if (!send())
+            return kProtocolFailed;
         int resends = 0;
         while (!m_blockAcknowledgedEvent.Wait(ZELTimes().ecpuBlockResend)) {
             if (resends == ZELTimes().ecpuBlockMaxResends) {
-                m_failure = Failure::BlockNotAcknowledged;
-                m_lastAddress = address;
+                // The last refusal, if the link never took the request, is the better cause.
+                if (m_failure != Failure::SendRefused)
+                    m_failure = Failure::BlockNotAcknowledged;
                 return kProtocolFailed;
             }
             ++resends;
-            SendBlockRequest(request.data(), length);
+            m_failure = Failure::None;
+            if (!send())
+                return kProtocolFailed;
         }
         SetBlockAcknowledged(false);
+        m_failure = Failure::None;
         count += n + 2;
         if (progress)
             progress(count);
@@ -301,8 +318,9 @@ int CZELSTM32BootLoader::stm32_go_command_ECPU()
 {
     // Device request 0x0016 with the flash base as its payload; the link fills in bytes 5, 6, 11.
     std::uint8_t packet[12] = { 0x42, 0x16, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00 };
-    SendDeviceRequest(packet, sizeof packet);
-    return 0;
+    m_failure = Failure::None;
+    m_lastAddress = kFlashBase;
+    return SendRequestCopy(packet, sizeof packet) == ZEL_STATUS_SUCCESS ? 0 : kProtocolFailed;
 }
 
 long CZELSTM32BootLoader::SendDeviceRequest(std::uint8_t* packet, std::uint32_t length)
