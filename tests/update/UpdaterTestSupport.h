@@ -7,6 +7,7 @@
 #include "app/core/IUpdateLink.h"
 #include "app/core/IUpdateView.h"
 #include "sim/CSimDevice.h"
+#include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/queue/CZELMessage.h"
@@ -285,6 +286,25 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<LogLine> m_lines;
+};
+
+// For a whole test program: the time table scaled down by `divisor`, and the hub running.
+class ScaledTimesWithHub : public ::testing::Environment
+{
+public:
+    explicit ScaledTimesWithHub(int divisor)
+        : m_divisor(divisor)
+    {
+    }
+    void SetUp() override
+    {
+        ZELScaleTimesForTests(m_divisor);
+        GetZELMessageQueue().Initialize(false);
+    }
+    void TearDown() override { GetZELMessageQueue().Terminate(); }
+
+private:
+    int m_divisor;
 };
 
 // One catalogue file per listed slot with the given version.
