@@ -212,7 +212,8 @@ nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation&
     return { { "updateNeeded", plan.updateNeeded }, { "text", ForTerminal(plan.text) }, { "targets", targets } };
 }
 
-const char* OutcomeName(StartOutcome outcome)
+// A run that reached the update thread is "updated" only when every planned target was.
+const char* OutcomeName(StartOutcome outcome, long state)
 {
     switch (outcome) {
     case StartOutcome::AlreadyRunning: return "busy";
@@ -220,10 +221,23 @@ const char* OutcomeName(StartOutcome outcome)
     case StartOutcome::Failed: return "failed";
     case StartOutcome::NothingToUpdate: return "nothing to update";
     case StartOutcome::Declined: return "declined";
-    case StartOutcome::UpdateStarted: return "updated";
+    case StartOutcome::UpdateStarted: return state == UPDATER_STATE_SUCCEEDED ? "updated" : "failed";
     case StartOutcome::Cancelled: return "cancelled";
     }
     return "";
+}
+
+nlohmann::ordered_json TargetResultsJson(const std::vector<TargetResult>& results)
+{
+    nlohmann::ordered_json targets = nlohmann::ordered_json::array();
+    for (const TargetResult& result : results) {
+        nlohmann::ordered_json target = { { "target", result.name },
+            { "outcome", CUpdaterDlg::TargetOutcomeName(result.outcome) } };
+        if (!result.step.empty())
+            target["step"] = result.step;
+        targets.push_back(target);
+    }
+    return targets;
 }
 
 nlohmann::ordered_json ErrorsJson(const std::string& list)
@@ -308,8 +322,9 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
                     ? PlanJson(dialog.GetPlan(), device, dialog.GetCatalogue())
                     : nlohmann::ordered_json(nullptr) },
             { "result",
-                { { "outcome", OutcomeName(outcome) }, { "state", state },
+                { { "outcome", OutcomeName(outcome, state) }, { "state", state },
                     { "status", GetUpdateText(CUpdaterDlg::GetStateTextId(state)) },
+                    { "targets", TargetResultsJson(dialog.GetTargetResults()) },
                     { "errors", ErrorsJson(dialog.GetErrorList()) } } },
             { "log", logPath },
         };

@@ -53,6 +53,29 @@ void Pause(std::chrono::milliseconds duration)
     std::this_thread::sleep_for(duration);
 }
 
+// The step of a direct transfer that the bootloader command belongs to.
+std::string BootLoaderStep(unsigned char command)
+{
+    switch (command) {
+    case CZELSTM32BootLoader::kSync: return "Synchronisation with the bootloader";
+    case 0x00: return "Get";
+    case 0x01: return "Get Version";
+    case 0x02: return "Get ID";
+    case 0x11: return "Read Memory";
+    case 0x21: return "Go";
+    case 0x31: return "Write Memory";
+    case 0x43: return "Erase";
+    case 0x44: return "Extended Erase";
+    case 0x73: return "Write Unprotect";
+    default: return Format("Bootloader command 0x%02X", command);
+    }
+}
+
+std::string DecryptionFailed(long status)
+{
+    return Format("The firmware file could not be decrypted: %s.", GetZELStatusAsString(status).c_str());
+}
+
 } // namespace
 
 CUpdateProcedures::CUpdateProcedures(CUpdaterDlg& dialog)
@@ -102,8 +125,8 @@ CUpdateProcedures::Procedure CUpdateProcedures::Bootloader(UpdateTarget target, 
     const std::string& deviceVersion, Builder request, ReadyFlag flag, int divisor, Duration before, int slot,
     std::optional<Duration> after) const
 {
-    return Procedure{ target, PlanLine(name, deviceVersion, slot), std::move(request), flag, divisor, 100, before,
-        Transfer::Bootloader, slot, after };
+    return Procedure { target, name, PlanLine(name, deviceVersion, slot), std::move(request), flag, divisor, 100,
+        before, Transfer::Bootloader, slot, after };
 }
 
 long CUpdateProcedures::RunTarget(UpdateTarget target)
@@ -140,8 +163,11 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
         procedure = Bootloader(target, "MCPU", ZELHeaderText(device.mcpuVersion), SwitchRequest(kSwitchMCPU),
             READY_MCPU, 15, times.pauseMedium, SLOT_MCPU, times.pauseRestart);
         break;
-    case UPDATE_TARGET_MCPU_CAN_DRIVER:
-        return RunCANDriver();
+    case UPDATE_TARGET_MCPU_CAN_DRIVER: {
+        const Outcome outcome = CANDriverOutcome(RunCANDriver());
+        m_dialog.ReportTargetResult({ target, CUpdaterDlg::TargetName(target), outcome.outcome, outcome.step });
+        return CUpdaterDlg::TARGET_ERRORS_REPORTED;
+    }
     case UPDATE_TARGET_KCPU:
         procedure = Bootloader(target, "KCPU", ZELHeaderText(device.kcpuVersion), SwitchRequest(kSwitchKCPU),
             READY_KCPU, 15, times.pauseMedium, SLOT_KCPU, times.pauseRestart);
@@ -164,7 +190,9 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
     default:
         return ZEL_STATUS_NOT_IMPLEMENTED;
     }
-    return RunProcedure(*procedure) == Outcome::Done ? ZEL_STATUS_SUCCESS : ZEL_STATUS_UNSPECIFIC_ERROR;
+    const Outcome outcome = RunProcedure(*procedure);
+    m_dialog.ReportTargetResult({ target, procedure->name, outcome.outcome, outcome.step });
+    return CUpdaterDlg::TARGET_ERRORS_REPORTED;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -173,15 +201,38 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
 CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& procedure)
 {
     m_dialog.Log(procedure.planLine, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(procedure.slot);
+    // A processor in its bootloader gets erased: it is never asked for an image that is not there.
+    if (file.header.payloadSize == 0)
+        return { TargetOutcome::Failed, Format(GetUpdateText(APP_TEXT_EMPTY_IMAGE), file.path.c_str()) };
     if (!RequestUntilReady(procedure))
-        return Outcome::NotAcknowledged;
+        return { TargetOutcome::NotStarted, GetUpdateText(APP_TEXT_NO_ANSWER_TO_REQUEST) };
     Pause(procedure.pauseBefore);
-    const std::string& path = m_dialog.GetCatalogue().Slot(procedure.slot).path;
-    const long result = procedure.transfer == Transfer::Bootloader ? TransmitThroughBootloader(path)
-                                                                   : TransmitExpanderFirmware(path);
+    const long result = procedure.transfer == Transfer::Bootloader ? TransmitThroughBootloader(file.path)
+                                                                   : TransmitExpanderFirmware(file.path);
     if (procedure.pauseAfter)
         Pause(*procedure.pauseAfter);
-    return result == ZEL_STATUS_SUCCESS ? Outcome::Done : Outcome::TransferFailed;
+    // A file that could not be decrypted never reached the device.
+    const bool transferred = m_transferStatus == ZEL_STATUS_SUCCESS || m_transferStatus == ZEL_STATUS_UNSPECIFIC_ERROR;
+    if (result == ZEL_STATUS_SUCCESS)
+        return { TargetOutcome::Updated, {}, transferred };
+    return { TargetOutcome::Failed, TransferFailureStep(procedure.transfer, result), transferred };
+}
+
+std::string CUpdateProcedures::TransferFailureStep(Transfer transfer, long status) const
+{
+    if (transfer == Transfer::Bootloader && status == m_restartStatus && m_transferStatus == ZEL_STATUS_SUCCESS)
+        return Format("The port could not be opened again after the transfer: %s.",
+            GetZELStatusAsString(m_restartStatus).c_str());
+    if (status != ZEL_STATUS_UNSPECIFIC_ERROR)
+        return DecryptionFailed(status);
+    const CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    if (loader.LastFailure() == CZELSTM32BootLoader::Failure::None)
+        return "The decrypted image could not be read.";
+    const std::string step
+        = transfer == Transfer::ThroughDevice ? "Writing through the device" : BootLoaderStep(loader.LastCommand());
+    return Format("%s failed with %i %% written: %s.", step.c_str(), m_dialog.GetProgress(),
+        loader.DescribeLastFailure().c_str());
 }
 
 bool CUpdateProcedures::RequestUntilReady(const Procedure& procedure)
@@ -213,28 +264,45 @@ long CUpdateProcedures::TransmitThroughBootloader(const std::string& path)
         port = link.GetCOMPort();
     const long transferred = GetZELSTM32BootLoader().TransmitFirmware(port, path);
     const long restarted = link.InitializeReceivingThread();
+    m_transferStatus = transferred;
+    m_restartStatus = restarted;
     return transferred != ZEL_STATUS_SUCCESS ? transferred : restarted;
 }
 
 long CUpdateProcedures::TransmitExpanderFirmware(const std::string& path)
 {
-    return GetZELSTM32BootLoader().TransmitFirmwareECPU(path);
+    m_transferStatus = GetZELSTM32BootLoader().TransmitFirmwareECPU(path);
+    m_restartStatus = ZEL_STATUS_SUCCESS;
+    return m_transferStatus;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Expanders
 
+void CUpdateProcedures::BeginExpander(bool& first)
+{
+    if (!first) {
+        m_dialog.SetApplicationState(UPDATER_STATE_ECPU);
+        m_dialog.SetProgress(0);
+    }
+    first = false;
+}
+
 long CUpdateProcedures::RunExpanders()
 {
     const CZELTimeTable& times = ZELTimes();
     const DeviceInformation device = m_dialog.GetDeviceInformation();
-    bool failed = false;
     auto entryLine = [&](const ExpanderEntry& entry) {
         const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(SLOT_ECPU);
         return Format("%s ECPU %s, %s -> %s, %s = %s", GetUpdateText(APP_TEXT_GOING_TO_INSTALL),
             GetZELECPUTypeAsString(entry.type).c_str(), ZELHeaderText(entry.version).c_str(),
             ZELHeaderText(file.header.version).c_str(), GetUpdateText(APP_TEXT_FILE), file.path.c_str());
     };
+    auto entryName = [](const ExpanderEntry& entry) { return "ECPU " + GetZELECPUTypeAsString(entry.type); };
+    auto report = [&](const ExpanderEntry& entry, const Outcome& outcome) {
+        m_dialog.ReportTargetResult({ UPDATE_TARGET_ECPU, entryName(entry), outcome.outcome, outcome.step });
+    };
+    bool first = true;
 
     // The remote control's own ECPU goes through the PC's port.
     for (const ExpanderEntry& entry : device.expanders) {
@@ -242,27 +310,34 @@ long CUpdateProcedures::RunExpanders()
             break;
         if (entry.type != kRemoteControlECPU || entry.selected == 0)
             continue;
-        const Procedure procedure{ UPDATE_TARGET_ECPU, entryLine(entry), SwitchRequest(kSwitchECPU), READY_ECPU, 15,
-            100, times.pauseMedium, Transfer::Bootloader, SLOT_ECPU, times.pauseRestart };
-        if (RunProcedure(procedure) != Outcome::Done) {
-            m_dialog.ReportTargetError(UPDATE_TARGET_ECPU);
-            failed = true;
-        }
+        BeginExpander(first);
+        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry), SwitchRequest(kSwitchECPU),
+            READY_ECPU, 15, 100, times.pauseMedium, Transfer::Bootloader, SLOT_ECPU, times.pauseRestart };
+        report(entry, RunProcedure(procedure));
     }
 
     // The others through the device; the main controller looks for its expanders after each one.
+    bool lost = false;
     for (const ExpanderEntry& entry : device.expanders) {
         if (entry.type == 0)
             break;
-        if (!m_dialog.GetExpandersFound()) {
+        if (!lost && !m_dialog.GetExpandersFound()) {
             m_dialog.Log("Main Software; CCPU did not manage to find the expanders again!\r\n",
                 ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
-            break;
+            lost = true;
         }
         if (entry.type == kRemoteControlECPU || entry.selected == 0)
             continue;
+        if (lost) {
+            // Planned, but never asked: the run must not end as a success.
+            const std::string name = GetZELECPUTypeAsString(entry.type);
+            m_dialog.ReportTargetResult({ UPDATE_TARGET_ECPU, entryName(entry), TargetOutcome::Skipped, {} },
+                Format(GetUpdateText(APP_TEXT_EXPANDER_NOT_FOUND_AGAIN), name.c_str()));
+            continue;
+        }
+        BeginExpander(first);
         const std::uint16_t type = entry.type;
-        const Procedure procedure{ UPDATE_TARGET_ECPU, entryLine(entry),
+        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry),
             [type](CZELCommandSet& commands, std::uint8_t* packet) {
                 return static_cast<std::uint32_t>(commands.PrepareReqUpdateExpander(packet, type));
             },
@@ -270,18 +345,15 @@ long CUpdateProcedures::RunExpanders()
         // Cleared before the request: a "found again" that follows the Go at once is not lost.
         m_dialog.SetExpandersFound(false);
         const Outcome outcome = RunProcedure(procedure);
-        if (outcome == Outcome::NotAcknowledged) {
+        if (outcome.transferred) {
+            m_dialog.WaitForExpandersFound(Clock::now() + times.expanderFoundTimeout);
+        } else {
             // Nothing was sent to the expander: the device has not lost its expanders.
             m_dialog.SetExpandersFound(true);
-        } else {
-            m_dialog.WaitForExpandersFound(Clock::now() + times.expanderFoundTimeout);
         }
-        if (outcome != Outcome::Done) {
-            m_dialog.ReportTargetError(UPDATE_TARGET_ECPU);
-            failed = true;
-        }
+        report(entry, outcome);
     }
-    return failed ? CUpdaterDlg::TARGET_ERRORS_REPORTED : ZEL_STATUS_SUCCESS;
+    return CUpdaterDlg::TARGET_ERRORS_REPORTED;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -293,9 +365,18 @@ long CUpdateProcedures::RunCANDriver()
     m_dialog.Log(PlanLine("MCPU CAN Driver", ZELHeaderText(device.canDriverVersion), SLOT_CAN_DRIVER),
         ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     // Only the MCPU's module protocol carries the flash requests.
-    if (m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU_CRC && m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU)
+    if (m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU_CRC && m_dialog.GetProtocol() != ZEL_PROTOCOL_MCPU) {
+        m_canDriverFailure = { TargetOutcome::NotStarted, "The MCPU is not in its module mode." };
         return ZEL_STATUS_NOT_INITIALIZED;
+    }
     return UpdateCANDriver();
+}
+
+CUpdateProcedures::Outcome CUpdateProcedures::CANDriverOutcome(long status) const
+{
+    if (status == ZEL_STATUS_SUCCESS)
+        return {};
+    return m_canDriverFailure;
 }
 
 void CUpdateProcedures::ReleaseCANDriverImage()
@@ -318,19 +399,25 @@ long CUpdateProcedures::UpdateCANDriver()
 {
     ReleaseCANDriverImage();
     m_dialog.ArmFlashStep(1);
+    const auto fail = [this](TargetOutcome outcome, std::string step, long status) {
+        m_canDriverFailure = { outcome, std::move(step) };
+        return status;
+    };
+    constexpr TargetOutcome kFailed = TargetOutcome::Failed;
+    const char* const kUnreadable = "The decrypted image could not be read.";
 
     const std::string& path = m_dialog.GetCatalogue().Slot(SLOT_CAN_DRIVER).path;
     const long decrypted = GetZELFileHeader().DecryptFile(path, kTemporaryImage);
     if (decrypted != ZEL_STATUS_SUCCESS) {
         m_dialog.Log(Format("%s %s", BootLoaderText(kTextFileNotOpened).c_str(), path.c_str()),
             ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
-        return decrypted;
+        return fail(kFailed, DecryptionFailed(decrypted), decrypted);
     }
     m_canDriverFile = std::fopen(kTemporaryImage, "rb");
     if (m_canDriverFile == nullptr) {
         m_dialog.Log(Format("%s %s", BootLoaderText(kTextFileNotOpened).c_str(), kTemporaryImage),
             ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
-        return ZEL_STATUS_UNSPECIFIC_ERROR;
+        return fail(kFailed, kUnreadable, ZEL_STATUS_UNSPECIFIC_ERROR);
     }
     m_dialog.Log(BootLoaderText(kTextPreparing), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     std::fseek(m_canDriverFile, 0, SEEK_END);
@@ -338,17 +425,20 @@ long CUpdateProcedures::UpdateCANDriver()
     std::fseek(m_canDriverFile, 0, SEEK_SET);
     m_dialog.Log(BootLoaderText(kTextPrepared), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     if (fileLength < 0)
-        return ZEL_STATUS_UNSPECIFIC_ERROR;
+        return fail(kFailed, kUnreadable, ZEL_STATUS_UNSPECIFIC_ERROR);
+    // The flash start erases the module: never for an image that is not there.
+    if (fileLength == 0)
+        return fail(kFailed, Format(GetUpdateText(APP_TEXT_EMPTY_IMAGE), path.c_str()), ZEL_STATUS_UNSPECIFIC_ERROR);
 
     const auto length = static_cast<std::uint32_t>(fileLength);
     const std::uint32_t size = (length + 3u) & ~3u;
     m_canDriverImage.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
     if (!m_canDriverImage)
-        return ZEL_STATUS_NO_MEMORY;
+        return fail(kFailed, "There is no memory for the image.", ZEL_STATUS_NO_MEMORY);
     m_canDriverSize = size;
     const std::size_t read = std::fread(m_canDriverImage.get(), 1, length, m_canDriverFile);
     if (read != length)
-        return ZEL_STATUS_UNSPECIFIC_ERROR;
+        return fail(kFailed, kUnreadable, ZEL_STATUS_UNSPECIFIC_ERROR);
     std::memset(m_canDriverImage.get() + length, 0xFF, size - length);
 
     CZELCommandSet& commands = m_dialog.GetCommands();
@@ -360,11 +450,13 @@ long CUpdateProcedures::UpdateCANDriver()
     m_dialog.ArmFlashStep(2);
     link.SendCommand(packet, packetLength);
     if (m_dialog.WaitForFlashStep(2, 3, packet, packetLength) != ZEL_STATUS_SUCCESS)
-        return ZEL_STATUS_UNSPECIFIC_ERROR;
+        return fail(
+            TargetOutcome::NotStarted, "The MCPU did not confirm the flash start.", ZEL_STATUS_UNSPECIFIC_ERROR);
 
     CZELCRC32 crc;
     std::uint8_t published = 0;
     std::uint32_t index = 0;
+    std::uint32_t confirmed = 0;
     for (std::uint32_t offset = 0; offset < size; offset += kCANDriverPiece, ++index) {
         const std::uint32_t pieceLength = std::min(kCANDriverPiece, size - offset);
         const auto packetNumber = static_cast<std::uint8_t>(index & 0xFF);
@@ -383,6 +475,7 @@ long CUpdateProcedures::UpdateCANDriver()
                 ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
             continue;
         }
+        ++confirmed;
         // The share of the image before this piece.
         const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) * 12800u / size);
         if (percent > published) {
@@ -397,6 +490,8 @@ long CUpdateProcedures::UpdateCANDriver()
     m_dialog.ArmFlashStep(6);
     link.SendCommand(packet, packetLength);
     if (m_dialog.WaitForFlashStep(6, 7, packet, packetLength) != ZEL_STATUS_SUCCESS)
-        return ZEL_STATUS_UNSPECIFIC_ERROR;
+        return fail(kFailed,
+            Format("The MCPU did not confirm the finished image (%u of %u pieces confirmed).", confirmed, index),
+            ZEL_STATUS_UNSPECIFIC_ERROR);
     return ZEL_STATUS_SUCCESS;
 }

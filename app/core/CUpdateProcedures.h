@@ -65,6 +65,7 @@ private:
     struct Procedure
     {
         UpdateTarget target;
+        std::string name;     // of the result
         std::string planLine; // already filled in
         Builder request;
         ReadyFlag readyFlag;
@@ -75,11 +76,12 @@ private:
         int slot;
         std::optional<Duration> pauseAfter;
     };
-    enum class Outcome
+    // What became of one procedure, and where it failed.
+    struct Outcome
     {
-        Done,
-        NotAcknowledged,
-        TransferFailed,
+        TargetOutcome outcome = TargetOutcome::Updated;
+        std::string step;
+        bool transferred = false; // the image went (at least in part) to the processor
     };
 
     long RunTarget(UpdateTarget target);
@@ -88,11 +90,17 @@ private:
     // The common procedure without the state and progress (set by the dialog) and without the error
     // line (left to the caller).
     Outcome RunProcedure(const Procedure& procedure);
+    // Why the last transfer failed: the step and the bootloader's cause, as far as known.
+    std::string TransferFailureStep(Transfer transfer, long status) const;
+    // The CAN driver's module flash as an outcome.
+    Outcome CANDriverOutcome(long status) const;
     bool RequestUntilReady(const Procedure& procedure);
     Procedure Bootloader(UpdateTarget target, const std::string& name, const std::string& deviceVersion,
         Builder request, ReadyFlag flag, int divisor, Duration before, int slot, std::optional<Duration> after) const;
     std::string PlanLine(const std::string& name, const std::string& deviceVersion, int slot) const;
     static Builder SwitchRequest(std::uint16_t target);
+    // Every expander report after the first shows its own state line and a fresh progress bar.
+    void BeginExpander(bool& first);
     void PublishProgress(std::uint8_t percent);
     void ReleaseCANDriverImage();
 
@@ -102,4 +110,9 @@ private:
     std::FILE* m_canDriverFile = nullptr;
     std::unique_ptr<std::uint8_t[]> m_canDriverImage;
     std::uint32_t m_canDriverSize = 0;
+    // Of the last transfer: its status and the receiving thread's restart; where the last CAN driver
+    // run failed.
+    long m_transferStatus = 0;
+    long m_restartStatus = 0;
+    Outcome m_canDriverFailure;
 };

@@ -161,7 +161,21 @@ long CUpdaterDlg::SetApplicationState(long state)
 
 void CUpdaterDlg::SetProgress(int percent)
 {
-    m_view.SetProgress(std::clamp(percent, 0, 100));
+    const int shown = std::clamp(percent, 0, 100);
+    m_progress.store(shown);
+    {
+        // A transfer that reports progress is the update thread at work, however long it takes.
+        std::lock_guard lock(m_lock);
+        if (m_progressStamps)
+            m_updateThread.UpdateStatus();
+    }
+    m_view.SetProgress(shown);
+}
+
+void CUpdaterDlg::StampUpdateThread()
+{
+    if (m_updateThreadId.load() == std::this_thread::get_id())
+        m_updateThread.UpdateStatus();
 }
 
 void CUpdaterDlg::RequestCancel()
@@ -523,7 +537,11 @@ long CUpdaterDlg::ProcessModuleProtocolPacket(const std::uint8_t* packet, std::s
     case 'L': {
         _MCPU_CAN_DRIVER drivers[3] = {};
         std::uint8_t count = 0;
-        if (m_commands.ProcessAckModuleList(packet, drivers, &count, 3) != ZEL_STATUS_SUCCESS) {
+        const long parsed = m_commands.ProcessAckModuleList(packet, drivers, &count, 3);
+        if (parsed == ZEL_STATUS_BUFFER_TOO_SMALL) {
+            // More modules than the table holds: the first three are kept.
+            count = static_cast<std::uint8_t>(std::size(drivers));
+        } else if (parsed != ZEL_STATUS_SUCCESS) {
             Reject();
             break;
         }
@@ -584,9 +602,9 @@ long CUpdaterDlg::WaitForRequestStep(long first, long target, std::uint8_t* pack
     const CZELTimeTable& times = ZELTimes();
     // The module list takes the MCPU longer to gather.
     if (first == 17)
-        return WaitForStep(m_requestStep, first, target, packet, length, times.moduleListResend,
-            times.moduleListTimeout);
-    return WaitForStep(m_requestStep, first, target, packet, length, times.requestResend, times.requestTimeout);
+        return WaitForStep(m_requestStep, target, packet, length, times.moduleListResend, times.moduleListTimeout,
+            true);
+    return WaitForStep(m_requestStep, target, packet, length, times.requestResend, times.requestTimeout, true);
 }
 
 void CUpdaterDlg::ArmFlashStep(long first)
@@ -603,18 +621,21 @@ long CUpdaterDlg::WaitForFlashStep(long first, long target, std::uint8_t* packet
         if (!m_flashStepArmed.exchange(false) || m_flashStep.load() != target)
             m_flashStep.store(first);
     }
-    return WaitForStep(m_flashStep, first, target, packet, length, ZELTimes().requestResend, ZELTimes().requestTimeout);
+    // The flash of a running target is never cut short: a stop waits for its end.
+    return WaitForStep(m_flashStep, target, packet, length, ZELTimes().requestResend, ZELTimes().requestTimeout,
+        false);
 }
 
-long CUpdaterDlg::WaitForStep(std::atomic<long>& step, long, long target, std::uint8_t* packet, std::uint32_t length,
-    std::chrono::milliseconds resend, std::chrono::milliseconds timeout)
+long CUpdaterDlg::WaitForStep(std::atomic<long>& step, long target, std::uint8_t* packet, std::uint32_t length,
+    std::chrono::milliseconds resend, std::chrono::milliseconds timeout, bool stoppable)
 {
     const Clock::time_point start = Clock::now();
     Clock::time_point lastSend = start;
     std::unique_lock lock(m_lock);
     while (step.load() != target) {
-        if (m_cancelRequested.load())
+        if (stoppable && m_cancelRequested.load())
             return ZEL_STATUS_OPERATION_BROKEN;
+        StampUpdateThread();
         const Clock::time_point now = Clock::now();
         if (now - lastSend > resend) {
             lock.unlock();
@@ -668,6 +689,7 @@ StartOutcome CUpdaterDlg::StartUpdate()
     {
         std::lock_guard lock(m_lock);
         m_errorList.clear();
+        m_results.clear();
     }
 
     // UpdateStarted here means: go on to the planning.
@@ -959,39 +981,85 @@ unsigned long CUpdaterDlg::ErrorTextOfTarget(UpdateTarget target)
     }
 }
 
-void CUpdaterDlg::RunTarget(UpdateTarget target)
+std::string CUpdaterDlg::TargetName(UpdateTarget target)
 {
-    long result = ZEL_STATUS_NOT_IMPLEMENTED;
-    if (!m_cancelRequested.load()) {
-        SetApplicationState(StateOfTarget(target));
-        SetProgress(0);
-        const TargetProcedure& procedure = m_procedures[static_cast<std::size_t>(target)];
-        if (procedure)
-            result = procedure(*this, target);
+    switch (target) {
+    case UPDATE_TARGET_RCPU: return "RCPU";
+    case UPDATE_TARGET_VELTRIX: return "Veltrix";
+    case UPDATE_TARGET_LCPU: return "LCPU";
+    case UPDATE_TARGET_MCPU: return "MCPU";
+    case UPDATE_TARGET_MCPU_CAN_DRIVER: return "MCPU CAN Driver";
+    case UPDATE_TARGET_KCPU: return "KCPU";
+    case UPDATE_TARGET_ECPU: return "ECPU";
+    default: return "CCPU";
     }
-    if (result == ZEL_STATUS_SUCCESS || result == TARGET_ERRORS_REPORTED)
-        return;
-    ReportTargetError(target);
 }
 
-void CUpdaterDlg::ReportTargetError(UpdateTarget target)
+const char* CUpdaterDlg::TargetOutcomeName(TargetOutcome outcome)
 {
-    const std::string text = GetUpdateText(ErrorTextOfTarget(target));
-    AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    switch (outcome) {
+    case TargetOutcome::Updated: return "updated";
+    case TargetOutcome::Failed: return "failed";
+    case TargetOutcome::NotStarted: return "not-started";
+    case TargetOutcome::Skipped: return "skipped";
+    }
+    return "";
+}
+
+void CUpdaterDlg::RunTarget(UpdateTarget target)
+{
+    if (m_cancelRequested.load()) {
+        const TargetResult skipped{ target, TargetName(target), TargetOutcome::Skipped,
+            GetUpdateText(APP_TEXT_STOPPED_BEFORE_TARGET) };
+        ReportTargetResult(skipped);
+        return;
+    }
+    SetApplicationState(StateOfTarget(target));
+    SetProgress(0);
+    const TargetProcedure& procedure = m_procedures[static_cast<std::size_t>(target)];
+    const long result = procedure ? procedure(*this, target) : ZEL_STATUS_NOT_IMPLEMENTED;
+    if (result == TARGET_ERRORS_REPORTED)
+        return;
+    ReportTargetResult({ target, TargetName(target),
+        result == ZEL_STATUS_SUCCESS ? TargetOutcome::Updated : TargetOutcome::Failed, {} });
+}
+
+void CUpdaterDlg::ReportTargetResult(const TargetResult& result, const std::string& text)
+{
+    std::string line;
+    if (result.outcome != TargetOutcome::Updated) {
+        line = text.empty() ? GetUpdateText(ErrorTextOfTarget(result.target)) : text;
+        if (!result.step.empty())
+            line += " " + result.step;
+        AddOutput(line, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    }
     std::lock_guard lock(m_lock);
-    m_errorList += "\r\n\t- " + text;
+    m_results.push_back(result);
+    if (!line.empty())
+        m_errorList += "\r\n\t- " + line;
+}
+
+std::vector<TargetResult> CUpdaterDlg::GetTargetResults() const
+{
+    std::lock_guard lock(m_lock);
+    return m_results;
 }
 
 bool CUpdaterDlg::WaitForReady(ReadyFlag flag, std::chrono::steady_clock::time_point deadline)
 {
+    StampUpdateThread();
     std::unique_lock lock(m_lock);
     return m_changed.wait_until(lock, deadline, [this, flag] { return m_ready[flag].load() != 0; });
 }
 
 bool CUpdaterDlg::WaitForExpandersFound(std::chrono::steady_clock::time_point deadline)
 {
+    StampUpdateThread();
     std::unique_lock lock(m_lock);
-    return m_changed.wait_until(lock, deadline, [this] { return m_expandersFound.load() != 0; });
+    const bool found = m_changed.wait_until(lock, deadline, [this] { return m_expandersFound.load() != 0; });
+    lock.unlock();
+    StampUpdateThread();
+    return found;
 }
 
 _MCPU_CAN_DRIVER CUpdaterDlg::GetCANDriver() const
@@ -1003,6 +1071,11 @@ _MCPU_CAN_DRIVER CUpdaterDlg::GetCANDriver() const
 void CUpdaterDlg::RunUpdateThread()
 {
     AddOutput(GetUpdateText(APP_TEXT_THREAD_STARTED), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    m_updateThreadId.store(std::this_thread::get_id());
+    {
+        std::lock_guard lock(m_lock);
+        m_progressStamps = true;
+    }
     m_updateThread.UpdateStatus();
 
     static constexpr UpdateTarget kOrder[] = { UPDATE_TARGET_RCPU, UPDATE_TARGET_VELTRIX, UPDATE_TARGET_LCPU,
@@ -1017,6 +1090,12 @@ void CUpdaterDlg::RunUpdateThread()
     AddOutput(GetUpdateText(APP_TEXT_THREAD_FINISHED), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     m_link.TerminateReceivingThread();
     EndTrafficDumpPlugin();
+    {
+        // No late progress message may list the ending thread with the monitor again.
+        std::lock_guard lock(m_lock);
+        m_progressStamps = false;
+    }
+    m_updateThreadId.store(std::thread::id());
     m_updateThread.EndOfThread();
     ClearDeviceInformation();
 

@@ -18,6 +18,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 // The settings of section "TarnUpdate" that the update itself reads.
 struct UpdaterSettings
@@ -71,6 +73,23 @@ enum class StartOutcome
     Cancelled,        // stopped by RequestCancel before the question (state 0)
 };
 
+// What became of one planned target (each expander counts on its own) in the update thread.
+enum class TargetOutcome
+{
+    Updated,    // its transfer ended with the start of the new firmware
+    Failed,     // it was asked and answered, but its transfer failed
+    NotStarted, // it never answered its update request
+    Skipped,    // it was never asked: the update was stopped, or the device lost its expanders
+};
+
+struct TargetResult
+{
+    UpdateTarget target = UPDATE_TARGET_COUNT;
+    std::string name;    // "KCPU", "ECPU <expander type>"
+    TargetOutcome outcome = TargetOutcome::Updated;
+    std::string step;    // where and why it failed, for the operator; empty when updated
+};
+
 // The update program without its toolkit: the update context, the handlers of the device's answers,
 // the waits, the start of an update, the update thread and its report. A front end owns one, gives it
 // its view and the link, and calls StartUpdate from its start button.
@@ -79,7 +98,7 @@ class CUpdaterDlg
 public:
     // A target's transfer procedure: 0 when done, else the update of the target failed.
     using TargetProcedure = std::function<long(CUpdaterDlg&, UpdateTarget)>;
-    // Returned by a procedure that has reported its failures itself (one line per expander).
+    // Returned by a procedure that has reported its results itself (one per expander).
     static constexpr long TARGET_ERRORS_REPORTED = 1;
 
     CUpdaterDlg(IUpdateView& view, IUpdateLink& link, CZELCommandSet& commands = GetZELCommandSet(),
@@ -103,8 +122,10 @@ public:
     // Waits until the update thread has ended (or the time is up); true when it has.
     bool WaitForUpdateThread(std::chrono::milliseconds timeout);
     // Before the question: ends the current wait and the start (state 0). In the update thread: the
-    // targets not yet begun are left out and the run ends as failed.
+    // running target ends on its own terms, the targets not yet begun are left out and the run ends
+    // as failed.
     void RequestCancel();
+    bool IsCancelRequested() const { return m_cancelRequested.load(); }
     // The front end's 500 ms timer: start button and port field follow the update thread.
     void OnStatusTimer();
 
@@ -128,8 +149,14 @@ public:
 
     // Installs the procedure of one target (the transfers). A selected target without one fails.
     void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
-    // Logs the target's error text and adds it to the error list.
-    void ReportTargetError(UpdateTarget target);
+    // Notes what became of a target. Any outcome but Updated logs an error line and adds it to the
+    // error list: `text` (the target's error text when empty), then the step.
+    void ReportTargetResult(const TargetResult& result, const std::string& text = {});
+    std::vector<TargetResult> GetTargetResults() const;
+    static std::string TargetName(UpdateTarget target);
+    static const char* TargetOutcomeName(TargetOutcome outcome);
+    // The last percentage shown on the progress bar.
+    int GetProgress() const { return m_progress.load(); }
     // Wait until the answer handler raises the flag or the deadline passes; true when it is set.
     bool WaitForReady(ReadyFlag flag, std::chrono::steady_clock::time_point deadline);
     bool WaitForExpandersFound(std::chrono::steady_clock::time_point deadline);
@@ -161,8 +188,11 @@ public:
     IUpdateLink& GetLink() { return m_link; }
 
 private:
-    long WaitForStep(std::atomic<long>& step, long first, long target, std::uint8_t* packet, std::uint32_t length,
-        std::chrono::milliseconds resend, std::chrono::milliseconds timeout);
+    // A stoppable wait ends at once on RequestCancel; the flash of a running target never does.
+    long WaitForStep(std::atomic<long>& step, long target, std::uint8_t* packet, std::uint32_t length,
+        std::chrono::milliseconds resend, std::chrono::milliseconds timeout, bool stoppable);
+    // Tells the thread monitor that the update thread lives, when called on it.
+    void StampUpdateThread();
     void AdvanceRequestStep(long from, long to);
     void AdvanceFlashStep(long from, long to);
     void SetReady(ReadyFlag flag);
@@ -227,9 +257,13 @@ private:
     UpdatePlan m_plan;
     std::array<TargetProcedure, UPDATE_TARGET_COUNT> m_procedures {};
     std::string m_errorList; // under m_lock
+    std::vector<TargetResult> m_results; // under m_lock
+    std::atomic<int> m_progress{0};
 
     CZELMonitoredThread m_updateThread;
     std::atomic<bool> m_updateThreadActive{false};
+    std::atomic<std::thread::id> m_updateThreadId{};
+    bool m_progressStamps = false; // under m_lock: progress of a transfer stamps the update thread
     std::atomic<bool> m_cancelRequested{false};
     CAppMessageQueue m_queue;
 };

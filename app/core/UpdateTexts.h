@@ -55,6 +55,11 @@ inline constexpr unsigned long APP_TEXT_FS_CAN_ATTACHED = 0x13000024;
 inline constexpr unsigned long APP_TEXT_LBUS_ATTACHED = 0x13000025;
 inline constexpr unsigned long APP_TEXT_EMERGENCY_PRESSED = 0x13000026;
 inline constexpr unsigned long APP_TEXT_EMERGENCY_UNKNOWN = 0x13000027;
+// What became of a target that was not updated, after its error text.
+inline constexpr unsigned long APP_TEXT_STOPPED_BEFORE_TARGET = 0x13000101;
+inline constexpr unsigned long APP_TEXT_EXPANDER_NOT_FOUND_AGAIN = 0x13000102; // %s: the expander
+inline constexpr unsigned long APP_TEXT_NO_ANSWER_TO_REQUEST = 0x13000103;
+inline constexpr unsigned long APP_TEXT_EMPTY_IMAGE = 0x13000104; // %s: the file
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,11 +20,14 @@ using Processor = CSimDevice::Processor;
 
 enum class Where
 {
-    Processor,   // through its STM32 bootloader on the port
-    Expander,    // through the device
-    NotExpander, // an expander that must stay untouched
-    CANDriver,   // module flash, padded to a multiple of 4
+    Processor,    // through its STM32 bootloader on the port
+    NotProcessor, // a processor whose bootloader was never asked to erase or write
+    Expander,     // through the device
+    NotExpander,  // an expander that must stay untouched
+    CANDriver,    // module flash, padded to a multiple of 4
 };
+
+using Result = std::pair<std::string, TargetOutcome>;
 
 struct Flashed
 {
@@ -44,6 +50,9 @@ struct Case
     std::vector<std::string> logLines; // each found in the CSV file
     std::vector<std::string> absentLines = {};
     std::vector<int> progress = {};    // exactly these values were shown, in order
+    std::vector<Result> results = {};  // what became of each target, in order (unchecked when empty)
+    int barResets = -1;                // how often the progress bar went back to 0 (unchecked when -1)
+    RunHooks hooks = {};
 };
 
 std::string GoingToInstall(const std::string& rest)
@@ -60,6 +69,12 @@ void CheckFlash(const Case& c, UpdateRun& run)
         Bytes expected = Image(*file);
         run.server->Inspect([&](CSimDevice& device) {
             switch (flashed.where) {
+            case Where::NotProcessor:
+                EXPECT_EQ(device.BootLoader(flashed.processor).EraseCount(), 0)
+                    << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
+                EXPECT_EQ(device.BootLoader(flashed.processor).WriteCount(), 0)
+                    << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
+                break;
             case Where::Processor:
                 EXPECT_EQ(device.BootLoader(flashed.processor).ProgrammedImage(), expected)
                     << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
@@ -85,10 +100,26 @@ void CheckFlash(const Case& c, UpdateRun& run)
     }
 }
 
+std::vector<Result> Results(const UpdateRun& run)
+{
+    std::vector<Result> results;
+    for (const TargetResult& result : run.dialog.GetTargetResults())
+        results.emplace_back(result.name, result.outcome);
+    return results;
+}
+
+std::string Describe(const std::vector<Result>& results)
+{
+    std::string text;
+    for (const auto& [name, outcome] : results)
+        text += name + ": " + CUpdaterDlg::TargetOutcomeName(outcome) + "; ";
+    return text;
+}
+
 void RunCases(const std::vector<Case>& cases)
 {
     for (const Case& c : cases) {
-        UpdateRun run(c.scenario, c.protocol, c.mcpuMode, c.files);
+        UpdateRun run(c.scenario, c.protocol, c.mcpuMode, c.files, c.hooks);
         ASSERT_EQ(run.outcome, StartOutcome::UpdateStarted) << c.name << "\n" << run.log;
         ASSERT_TRUE(run.finished) << c.name;
         EXPECT_EQ(run.dialog.GetApplicationState(), c.state) << c.name << "\n" << run.log;
@@ -101,8 +132,20 @@ void RunCases(const std::vector<Case>& cases)
         if (!c.progress.empty()) {
             EXPECT_EQ(run.view.Progress(), c.progress) << c.name;
         }
+        if (!c.results.empty()) {
+            EXPECT_EQ(Results(run), c.results) << c.name << ": " << Describe(Results(run));
+        }
+        if (c.barResets >= 0) {
+            const std::vector<int> progress = run.view.Progress();
+            EXPECT_EQ(std::count(progress.begin(), progress.end(), 0), c.barResets) << c.name;
+        }
     }
 }
+
+constexpr auto kUpdated = TargetOutcome::Updated;
+constexpr auto kFailed = TargetOutcome::Failed;
+constexpr auto kNotStarted = TargetOutcome::NotStarted;
+constexpr auto kSkipped = TargetOutcome::Skipped;
 
 const char* const kQtr1 = R"({ "device": { "hardware": "QTR-1",
     "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
@@ -118,6 +161,11 @@ const std::string kCANDriverScenario = R"({ "device": { "hardware": "VHX-360",
     "canDrivers": [ { "module": 1, "main": 203 } ] }, "faults": [ )";
 
 const std::string kCANDriverScenarioClean = kCANDriverScenario + "] }";
+const std::string kCANDriverScenarioNoStart = kCANDriverScenario + R"({ "kind": "noAnswer", "id": "0x4E" } ] })";
+const std::string kCANDriverScenarioFourModules = R"({ "device": { "hardware": "VHX-360",
+    "versions": { "CCPU": "V 02.09.30", "MCPU": "V 03.03.04" },
+    "canDrivers": [ { "module": 1, "main": 203 }, { "module": 2, "main": 203 }, { "module": 3, "main": 203 },
+                    { "module": 4, "main": 203 } ] } })";
 const std::string kCANDriverScenarioLostPiece
     = kCANDriverScenario + R"({ "kind": "noAnswer", "id": "0x51", "skip": 1, "times": 3 } ] })";
 
@@ -145,13 +193,18 @@ TEST(UpdateProcedures, FlashEveryProcessorOfTheFamily)
                 GoingToInstall("KCPU V 01.04.00 -> V 01.05.00, file = ./Firmware/t3.tarn"),
                 GoingToInstall("CCPU V 02.09.30 -> V 02.10.00, file = ./Firmware/t1.tarn"),
                 ", V 02.03.00 -> V 02.04.00, file = ./Firmware/t6.tarn", "The chip has been programmed.",
-                "The update thread has finished." } },
+                "The update thread has finished.", "SetApplicationState(); 7 -> 7" },
+            {}, {},
+            { { "LCPU", kUpdated }, { "KCPU", kUpdated }, { "ECPU Remote Control T001", kUpdated },
+                { "ECPU Joystick T001_1", kUpdated }, { "ECPU Joystick T001_2", kUpdated }, { "CCPU", kUpdated } },
+            // Each target and each expander starts its bar at 0.
+            6 },
         { "VHX-360: MCPU", kVhx360, 0x1800, false, { { 5, "V 03.04.00", 2000 } },
             { { Where::Processor, 5, Processor::MCPU } }, UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("MCPU V 03.03.04 -> V 03.04.00, file = ./Firmware/t5.tarn") } },
-        { "radio modem: RCPU",
-            R"({ "device": { "hardware": "EMIP400", "versions": { "RCPU": "V 01.00.00" } } })", 0x1800, false,
-            { { 7, "V 01.01.00", 900 } }, { { Where::Processor, 7, Processor::RCPU } }, UPDATER_STATE_SUCCEEDED, "",
+        { "radio modem: RCPU", R"({ "device": { "hardware": "EMIP400", "versions": { "RCPU": "V 01.00.00" } } })",
+            0x1800, false, { { 7, "V 01.01.00", 900 } }, { { Where::Processor, 7, Processor::RCPU } },
+            UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("RCPU V 01.00.00 -> V 01.01.00, file = ./Firmware/t7.tarn") } },
         { "Ombra box", R"({ "device": { "hardware": "Ombra", "versions": { "Ombra": "V 01.00.00" } } })", 5, false,
             { { 7, "V 01.01.00", 900 } }, { { Where::Processor, 7, Processor::Ombra } }, UPDATER_STATE_SUCCEEDED, "",
@@ -160,9 +213,9 @@ TEST(UpdateProcedures, FlashEveryProcessorOfTheFamily)
             false, { { 8, "V 01.02.00", 900 } }, { { Where::Processor, 8, Processor::Veltrix } },
             UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("Veltrix V 01.00.00 -> V 01.02.00, file = ./Firmware/t8.tarn") } },
-        { "CCPU2, file type 9",
-            R"({ "device": { "hardware": "ZT Remote V2", "versions": { "CCPU": "V 01.00.00" } } })", 0x1880, false,
-            { { 9, "V 01.00.01", 1200 } }, { { Where::Processor, 9, Processor::CCPU } }, UPDATER_STATE_SUCCEEDED, "",
+        { "CCPU2, file type 9", R"({ "device": { "hardware": "ZT Remote V2", "versions": { "CCPU": "V 01.00.00" } } })",
+            0x1880, false, { { 9, "V 01.00.01", 1200 } }, { { Where::Processor, 9, Processor::CCPU } },
+            UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("CCPU V 01.00.00 -> V 01.00.01, file = ./Firmware/t9.tarn") } },
     });
 }
@@ -184,8 +237,19 @@ TEST(UpdateProcedures, CANDriverModuleFlash)
         // A piece lost with its two resends is only logged; the device's image check then refuses the
         // finish.
         { "lost piece", kCANDriverScenarioLostPiece.c_str(), 0x1800, true, { { 10, "V 02.05.00", 300 } }, {},
-            UPDATER_STATE_FAILED, "\r\n\t- The update of the MCPU CAN driver could not be started.",
-            { "skipping; packet; 0; 1; state; 4" } },
+            UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the MCPU CAN driver could not be started. The MCPU did not confirm the finished "
+            "image (2 of 3 pieces confirmed).",
+            { "skipping; packet; 0; 1; state; 4" }, {}, {}, { { "MCPU CAN Driver", kFailed } } },
+        // The module list holds more records than the program keeps: the first module is flashed.
+        { "four modules", kCANDriverScenarioFourModules.c_str(), 0x1800, true, { { 10, "V 02.05.00", 600 } },
+            { { Where::CANDriver, 10 } }, UPDATER_STATE_SUCCEEDED, "",
+            { GoingToInstall("MCPU CAN Driver V 02.03.00 -> V 02.05.00, file = ./Firmware/t10.tarn") }, {}, {},
+            { { "MCPU CAN Driver", kUpdated } } },
+        { "flash start never confirmed", kCANDriverScenarioNoStart.c_str(), 0x1800, true, { { 10, "V 02.05.00", 300 } },
+            {}, UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the MCPU CAN driver could not be started. The MCPU did not confirm the flash start.",
+            {}, {}, {}, { { "MCPU CAN Driver", kNotStarted } } },
     });
 }
 
@@ -199,21 +263,54 @@ TEST(UpdateProcedures, FailuresCostTheirLineAndTheRunGoesOn)
                 "faults": [ { "kind": "noAnswer", "id": "0x0011", "times": 7 } ] })",
             0x1800, false, { { 4, "V 01.03.00", 600 }, { 5, "V 03.04.00", 800 } },
             { { Where::Processor, 5, Processor::MCPU } }, UPDATER_STATE_FAILED,
-            "\r\n\t- The update of the LCPU could not be started.",
-            { "The update of the LCPU could not be started.", GoingToInstall("MCPU V 03.03.04 -> V 03.04.00") } },
+            "\r\n\t- The update of the LCPU could not be started. The processor did not answer its update request.",
+            { "The update of the LCPU could not be started.", GoingToInstall("MCPU V 03.03.04 -> V 03.04.00") }, {}, {},
+            { { "LCPU", kNotStarted }, { "MCPU", kUpdated } } },
         { "RCPU transfer fails",
             R"({ "device": { "hardware": "EMIP400", "versions": { "RCPU": "V 01.00.00" },
                 "bootloader": { "nack": "44" } } })",
             0x1800, false, { { 7, "V 01.01.00", 900 } }, {}, UPDATER_STATE_FAILED,
-            "\r\n\t- The update of the RCPU could not be started.", { "The chip could not be erased." } },
-        // After expander 33 the device never reports its expanders again: 34 is left, without an error.
+            "\r\n\t- The update of the RCPU could not be started. Extended Erase failed with 0 % written: NACK (0x1F) "
+            "to command 0x44.",
+            { "The chip could not be erased." }, {}, {}, { { "RCPU", kFailed } } },
+        // After expander 33 the device never reports its expanders again: 34 is left, and the run fails.
         { "expanders not found again",
             R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
                 "expanders": [ { "type": 33, "version": "V 02.03.00" }, { "type": 34, "version": "V 02.03.00" } ] },
                 "faults": [ { "kind": "drop", "id": "0x8016" } ] })",
             0x1800, false, { { 6, "V 02.04.00", 800 } },
             { { Where::Expander, 6, Processor::CCPU, 33 }, { Where::NotExpander, 6, Processor::CCPU, 34 } },
-            UPDATER_STATE_SUCCEEDED, "", { "Main Software; CCPU did not manage to find the expanders again!" } },
+            UPDATER_STATE_FAILED,
+            "\r\n\t- The ECPU Joystick T001_2 could not be updated: the device did not find the expanders again.",
+            { "Main Software; CCPU did not manage to find the expanders again!" }, {}, {},
+            { { "ECPU Joystick T001_1", kUpdated }, { "ECPU Joystick T001_2", kSkipped } } },
+        { "remote control's own ECPU never acknowledges",
+            R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+                "expanders": [ { "type": 16, "version": "V 02.03.00" } ] },
+                "faults": [ { "kind": "noAnswer", "id": "0x0011" } ] })",
+            0x1800, false, { { 6, "V 02.04.00", 800 } }, { { Where::NotProcessor, 6, Processor::ECPU } },
+            UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the ECPU could not be started. The processor did not answer its update request.", {},
+            {}, {}, { { "ECPU Remote Control T001", kNotStarted } } },
+        { "remote control's own ECPU refuses the erase",
+            R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+                "expanders": [ { "type": 16, "version": "V 02.03.00" } ], "bootloader": { "nack": "44" } } })",
+            0x1800, false, { { 6, "V 02.04.00", 800 } }, {}, UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the ECPU could not be started. Extended Erase failed with 0 % written: NACK (0x1F) "
+            "to command 0x44.",
+            {}, {}, {}, { { "ECPU Remote Control T001", kFailed } } },
+        // A file whose image is empty never gets its processor into the bootloader, let alone erased.
+        { "empty image",
+            R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } } })",
+            0x1800, false, { { 3, "V 01.05.00", 700 } }, { { Where::NotProcessor, 3, Processor::KCPU } },
+            UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the KCPU could not be started. The firmware file ./Firmware/t3.tarn holds no image; "
+            "the processor was left untouched.",
+            {}, {}, {}, { { "KCPU", kFailed } }, -1,
+            { [](UpdateRun& run) {
+                 run.dialog.GetCatalogue().Slot(CUpdateProcedures::SLOT_KCPU).header.payloadSize = 0;
+             },
+                {} } },
     });
 }
 
@@ -230,4 +327,130 @@ TEST(UpdateProcedures, BootloaderReadyLateTakesAnImageOfAnySize)
             { GoingToInstall("KCPU V 01.04.00 -> V 01.05.00, file = ./Firmware/t3.tarn"),
                 "The chip has been programmed." } },
     });
+}
+
+TEST(UpdateProcedures, AStopLetsTheRunningTargetEndOnItsOwnTerms)
+{
+    // The operator confirms the stop as soon as the first transfer reports progress.
+    const RunHooks stopAtFirstProgress { {}, [](UpdateRun& run, int percent) {
+                                            if (percent > 0)
+                                                run.dialog.RequestCancel();
+                                        } };
+    RunCases({
+        // Every piece still waits for its confirmation, and the finish for its own.
+        { "CAN driver", kCANDriverScenarioClean.c_str(), 0x1800, true, { { 10, "V 02.05.00", 40 * 128 } },
+            { { Where::CANDriver, 10 } }, UPDATER_STATE_SUCCEEDED, "", { "The update thread has finished." },
+            { "skipping; packet" }, {}, { { "MCPU CAN Driver", kUpdated } }, -1, stopAtFirstProgress },
+        { "LCPU, then the KCPU is left out", kVhx360, 0x1800, false,
+            { { 4, "V 01.03.00", 3000 }, { 3, "V 01.05.00", 1500 } },
+            { { Where::Processor, 4, Processor::LCPU }, { Where::NotProcessor, 3, Processor::KCPU } },
+            UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the KCPU could not be started. The update was stopped before this processor.", {},
+            {}, {}, { { "LCPU", kUpdated }, { "KCPU", kSkipped } }, -1, stopAtFirstProgress },
+    });
+}
+
+TEST(UpdateProcedures, ADeviceLostDuringATransferFailsItsTargetWithTheStep)
+{
+    const std::vector<Firmware> files { { 3, "V 01.05.00", 8000 } };
+    std::atomic<bool> gone { false };
+    const RunHooks unplugHalfway { {}, [&gone](UpdateRun& run, int percent) {
+                                      if (percent >= 40 && !gone.exchange(true))
+                                          run.server->Disconnect(std::nullopt);
+                                  } };
+    UpdateRun run(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } } })",
+        0x1800, false, files, unplugHalfway);
+    ASSERT_EQ(run.outcome, StartOutcome::UpdateStarted) << run.log;
+    ASSERT_TRUE(run.finished);
+    EXPECT_TRUE(gone.load());
+    EXPECT_EQ(run.dialog.GetApplicationState(), UPDATER_STATE_FAILED);
+    const std::string errors = run.dialog.GetErrorList();
+    EXPECT_EQ(errors.rfind("\r\n\t- The update of the KCPU could not be started. Write Memory failed with ", 0), 0u)
+        << errors;
+    EXPECT_EQ(Results(run), (std::vector<Result> { { "KCPU", kFailed } }));
+    EXPECT_NE(run.log.find("The chip could not be programmed."), std::string::npos) << run.log;
+    run.server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoader(Processor::KCPU).HasStarted()); });
+}
+
+namespace {
+
+const std::string kUnknownDevice = "The update could not be started because the current device is unknown.";
+
+// A start whose identification goes wrong after the device's first answer.
+struct StartCase
+{
+    const char* name;
+    std::string scenario;
+    bool mcpuMode;
+    std::vector<Firmware> files;
+    StartOutcome outcome;
+    std::string box; // the last message box's text
+    long state;
+};
+
+std::string Qtr1With(const std::string& fault)
+{
+    return R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } },
+        "faults": [ )"
+        + fault + " ] }";
+}
+
+std::string Vhx360ModuleModeWith(const std::string& fault)
+{
+    return R"({ "device": { "hardware": "VHX-360", "versions": { "CCPU": "V 02.09.30", "MCPU": "V 03.03.04" },
+        "canDrivers": [ { "module": 1, "main": 203 } ] }, "faults": [ )"
+        + fault + " ] }";
+}
+
+std::string NoAnswer(const char* id)
+{
+    return std::string(R"({ "kind": "noAnswer", "id": ")") + id + R"(" })";
+}
+
+} // namespace
+
+TEST(UpdateProcedures, IdentificationFailuresAfterTheFirstAnswer)
+{
+    const std::vector<Firmware> kcpu { { 3, "V 01.05.00", 700 } };
+    const std::vector<Firmware> canDriver { { 10, "V 02.05.00", 300 } };
+    const std::string updated = "The update has been completed successfully.";
+    const std::vector<StartCase> cases {
+        { "radio hardware information", R"({ "device": { "hardware": "EMIP400", "versions": { "RCPU": "V 01.00.00" } },
+            "faults": [ { "kind": "noAnswer", "id": "0x0C52" } ] })",
+            false, { { 7, "V 01.01.00", 900 } }, StartOutcome::Failed, kUnknownDevice, UPDATER_STATE_FAILED },
+        { "radio production information", R"({ "device": { "hardware": "EMIP400",
+            "versions": { "RCPU": "V 01.00.00" } }, "faults": [ { "kind": "noAnswer", "id": "0x0C54" } ] })",
+            false, { { 7, "V 01.01.00", 900 } }, StartOutcome::Failed, kUnknownDevice, UPDATER_STATE_FAILED },
+        // Hardware and production information of a QTR or VHX are only worth a warning.
+        { "hardware information", Qtr1With(NoAnswer("0x0052")), false, kcpu, StartOutcome::UpdateStarted, updated,
+            UPDATER_STATE_SUCCEEDED },
+        { "production information", Qtr1With(NoAnswer("0x0054")), false, kcpu, StartOutcome::UpdateStarted, updated,
+            UPDATER_STATE_SUCCEEDED },
+        { "prepare firmware update", Qtr1With(NoAnswer("0x0004")), false, kcpu, StartOutcome::Failed, kUnknownDevice,
+            UPDATER_STATE_FAILED },
+        { "expander list", Qtr1With(NoAnswer("0x0013")), false, kcpu, StartOutcome::Failed, kUnknownDevice,
+            UPDATER_STATE_FAILED },
+        { "MCPU mode switch", Vhx360ModuleModeWith(NoAnswer("0x001F")), true, canDriver, StartOutcome::Failed,
+            kUnknownDevice, UPDATER_STATE_FAILED },
+        { "board information", Vhx360ModuleModeWith(NoAnswer("0x56")), true, canDriver, StartOutcome::Failed,
+            kUnknownDevice, UPDATER_STATE_FAILED },
+        { "module list", Vhx360ModuleModeWith(NoAnswer("0x4C")), true, canDriver, StartOutcome::Failed,
+            "The update could not be started because the CAN driver is unknown.", UPDATER_STATE_FAILED },
+    };
+    for (const StartCase& c : cases) {
+        UpdateRun run(c.scenario, 0x1800, c.mcpuMode, c.files);
+        EXPECT_EQ(run.outcome, c.outcome) << c.name << "\n" << run.log;
+        if (run.outcome == StartOutcome::UpdateStarted) {
+            EXPECT_TRUE(run.finished) << c.name;
+        }
+        const std::vector<UpdaterTest::Box> boxes = run.view.Boxes();
+        ASSERT_FALSE(boxes.empty()) << c.name;
+        EXPECT_EQ(boxes.back().text, c.box) << c.name;
+        EXPECT_EQ(run.dialog.GetApplicationState(), c.state) << c.name;
+        if (c.outcome == StartOutcome::UpdateStarted) {
+            // The missing answer is named in the log all the same.
+            EXPECT_NE(run.log.find(kUnknownDevice), std::string::npos) << c.name;
+        }
+    }
 }

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,10 +65,18 @@ void Pack(const Firmware& file)
     ASSERT_EQ(GetZELFileHeader().CreateNewFile(plain, "Firmware/" + FileName(file.type), &header), 0);
 }
 
-// A view that notes when each status text was shown.
+// A view that notes when each status text was shown, and tells of every progress value.
 class TimedView : public UpdaterTest::RecordingView
 {
 public:
+    void SetProgress(int percent) override
+    {
+        RecordingView::SetProgress(percent);
+        if (onProgress)
+            onProgress(percent);
+    }
+    std::function<void(int)> onProgress;
+
     void SetStatusText(const std::string& text) override
     {
         {
@@ -91,12 +100,22 @@ private:
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> m_times;
 };
 
+class UpdateRun;
+
+// What a test does to a run: before the start (after the firmware folder was read), and at each
+// progress value the view shows.
+struct RunHooks
+{
+    std::function<void(UpdateRun&)> beforeStart;
+    std::function<void(UpdateRun&, int)> onProgress;
+};
+
 // One run as an operator who answers Yes; the server keeps the device for inspection.
 class UpdateRun
 {
 public:
     UpdateRun(const std::string& scenarioJson, std::uint16_t protocol, bool mcpuMode,
-        const std::vector<Firmware>& files)
+        const std::vector<Firmware>& files, const RunHooks& hooks = {})
         : m_here(m_folder.Path())
     {
         std::filesystem::create_directories("Firmware");
@@ -119,11 +138,16 @@ public:
         CUpdaterApp app(dialog);
         app.StartModules();
         dialog.ScanFirmwareFolder();
+        if (hooks.beforeStart)
+            hooks.beforeStart(*this);
+        if (hooks.onProgress)
+            view.onProgress = [this, &hooks](int percent) { hooks.onProgress(*this, percent); };
         outcome = dialog.StartUpdate();
         if (outcome == StartOutcome::UpdateStarted)
             finished = dialog.WaitForUpdateThread(kRunTimeout);
         const std::string path = GetZELSystemLogEx().GetFilePath();
         app.ShutdownModules();
+        view.onProgress = nullptr;
         log = ZELTest::ReadFile(path);
     }
 

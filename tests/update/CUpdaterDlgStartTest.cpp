@@ -388,7 +388,8 @@ TEST(UpdateThread, ACancelLeavesTheRemainingTargetsOut)
     EXPECT_EQ(ran, std::vector<UpdateTarget> { UPDATE_TARGET_LCPU });
     EXPECT_EQ(start.dialog.GetApplicationState(), UPDATER_STATE_FAILED);
     EXPECT_EQ(start.dialog.GetErrorList(),
-        "\r\n\t- The update of the KCPU could not be started.\r\n\t- The update of the CCPU could not be started.");
+        "\r\n\t- The update of the KCPU could not be started. The update was stopped before this processor."
+        "\r\n\t- The update of the CCPU could not be started. The update was stopped before this processor.");
 }
 
 TEST(UpdateThread, ASecondThreadIsRefused)

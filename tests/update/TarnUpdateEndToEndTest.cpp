@@ -140,3 +140,35 @@ TEST(TarnUpdate, WrongUsageEndsWithTwo)
     EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --yes --no")).exitCode, 2);
     EXPECT_EQ(ZELTest::RunProgram(Tarn("update --port x --language fr")).exitCode, 2);
 }
+
+// A run where one expander is never asked and the last target's transfer fails: the outcome of each
+// target is what happened to it, and the run fails with every reason on the console.
+TEST_F(TarnAgainstSimulator, UpdateJsonTellsWhatBecameOfEachTarget)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+        "expanders": [ { "type": 33, "version": "V 02.03.00" }, { "type": 34, "version": "V 02.03.00" } ],
+        "bootloader": { "nack": "44" } },
+        "faults": [ { "kind": "drop", "id": "0x8016" } ] })");
+    Pack(6, "V 02.04.00", "ecpu.tarn");
+    Pack(1, "V 02.10.00", "ccpu.tarn");
+    const ZELTest::ProcessResult result = Run("update --yes --json");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string notFound = "The ECPU Joystick T001_2 could not be updated: the device did not find the expanders "
+                                 "again.";
+    const std::string ccpuFailed = "The update of the CCPU could not be started. Extended Erase failed with 0 % "
+                                   "written: NACK (0x1F) to command 0x44.";
+    EXPECT_NE(result.output.find("Update failed:\nThe update has failed because of the following errors:\n\n\t- "
+                                 + notFound + "\n\t- " + ccpuFailed),
+        std::string::npos)
+        << result.output;
+    const nlohmann::json report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "failed");
+    EXPECT_EQ(report["result"]["state"], 11);
+    const nlohmann::json expected = nlohmann::json::parse(R"([
+        { "target": "ECPU Joystick T001_1", "outcome": "updated" },
+        { "target": "ECPU Joystick T001_2", "outcome": "skipped" },
+        { "target": "CCPU", "outcome": "failed",
+          "step": "Extended Erase failed with 0 % written: NACK (0x1F) to command 0x44." } ])");
+    EXPECT_EQ(report["result"]["targets"], expected) << report.dump(2);
+    EXPECT_EQ(report["result"]["errors"], nlohmann::json::array({ notFound, ccpuFailed }));
+}

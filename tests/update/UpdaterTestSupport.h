@@ -7,6 +7,7 @@
 #include "app/core/IUpdateLink.h"
 #include "app/core/IUpdateView.h"
 #include "sim/CSimDevice.h"
+#include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/queue/CZELMessage.h"
@@ -307,6 +308,25 @@ inline void ExpectResends(std::size_t resends, std::chrono::milliseconds interva
     EXPECT_GE(resends, static_cast<std::size_t>(timeout / interval)) << name;
     EXPECT_LE(resends, static_cast<std::size_t>(elapsed / interval)) << name;
 }
+
+// For a whole test program: the time table scaled down by `divisor`, and the hub running.
+class ScaledTimesWithHub : public ::testing::Environment
+{
+public:
+    explicit ScaledTimesWithHub(int divisor)
+        : m_divisor(divisor)
+    {
+    }
+    void SetUp() override
+    {
+        ZELScaleTimesForTests(m_divisor);
+        GetZELMessageQueue().Initialize(false);
+    }
+    void TearDown() override { GetZELMessageQueue().Terminate(); }
+
+private:
+    int m_divisor;
+};
 
 // One catalogue file per listed slot with the given version.
 inline void AddFirmware(CFirmwareCatalogue& catalogue, int slot, const char* version)

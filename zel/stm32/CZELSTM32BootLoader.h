@@ -69,6 +69,8 @@ public:
     Failure LastFailure() const { return m_failure; }
     int LastError() const { return m_lastError; }
     int LastByte() const { return m_lastByte; }
+    // The bootloader command of the last exchange (0x7F for the synchronisation).
+    unsigned char LastCommand() const { return m_lastCommand; }
     // One line describing the last failure, such as "NACK (0x1F) to command 0x44".
     std::string DescribeLastFailure() const;
 
