@@ -99,6 +99,7 @@ constexpr Text g_texts[] = {
         "restart the update.",
         "Das Update konnte nicht gestartet werden weil der Not Stop unbekannt ist. Geben Sie den Not Stop frei und "
         "starten Sie das Update erneut." },
+    { APP_TEXT_PAYLOAD_EMPTY, "The file holds no firmware image.", "Die Datei enthält kein Firmware-Image." },
     { APP_TEXT_CAPTION_ABORTED, "Update aborted", "Update abgebrochen" },
     { APP_TEXT_CAPTION_START, "Start Update", "Update starten" },
     { APP_TEXT_CAPTION_FAILED, "Update failed", "Update fehlgeschlagen" },

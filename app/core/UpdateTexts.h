@@ -55,6 +55,8 @@ inline constexpr unsigned long APP_TEXT_FS_CAN_ATTACHED = 0x13000024;
 inline constexpr unsigned long APP_TEXT_LBUS_ATTACHED = 0x13000025;
 inline constexpr unsigned long APP_TEXT_EMERGENCY_PRESSED = 0x13000026;
 inline constexpr unsigned long APP_TEXT_EMERGENCY_UNKNOWN = 0x13000027;
+// The cause named for a firmware file with a sound header and an empty payload.
+inline constexpr unsigned long APP_TEXT_PAYLOAD_EMPTY = 0x13000029;
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

@@ -29,6 +29,7 @@ const TextCase kTexts[] = {
     {0x12000109, "Update failed", "Update fehlgeschlagen"},
     {0x14000003, "Update failed", "Update fehlgeschlagen"},
     {0x14000002, "Start Update", "Update starten"},
+    {0x13000029, "The file holds no firmware image.", "Die Datei enthält kein Firmware-Image."},
 };
 
 TEST(UpdateTexts, EveryTextInBothLanguagesAndQuestionMarksOtherwise)
