@@ -194,7 +194,10 @@ nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation&
         targets.push_back({ { "target", name }, { "from", from }, { "to", ZELHeaderText(file.header.version) },
             { "file", file.path } });
     };
-    add(UPDATE_TARGET_RCPU, d.ombraPresent ? "Ombra Box" : "RCPU", ZELHeaderText(d.rcpuVersion), 7);
+    if (d.ombraPresent != 0)
+        add(UPDATE_TARGET_RCPU, "Ombra Box", ZELHeaderText(d.ombraVersion), 7);
+    else
+        add(UPDATE_TARGET_RCPU, "RCPU", ZELHeaderText(d.rcpuVersion), 7);
     add(UPDATE_TARGET_VELTRIX, "Veltrix", ZELHeaderText(d.veltrixVersion), 8);
     add(UPDATE_TARGET_LCPU, "LCPU", ZELHeaderText(d.lcpuVersion), 4);
     add(UPDATE_TARGET_MCPU, "MCPU", ZELHeaderText(d.mcpuVersion), 5);

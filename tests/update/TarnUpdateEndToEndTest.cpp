@@ -97,6 +97,30 @@ TEST_F(TarnAgainstSimulator, UpdateNoShowsThePlanAndEndsWithOne)
     EXPECT_NE(ZELTest::ReadFile(folder.File("ZEL.ini")).find(server->Path()), std::string::npos);
 }
 
+// Under its own protocol the Ombra box reports only its own version; the plan compares with it.
+TEST_F(TarnAgainstSimulator, AnOmbraBoxIsComparedWithItsOwnVersion)
+{
+    Serve(R"({ "device": { "hardware": "Ombra", "versions": { "Ombra": "V 03.00.00" } } })");
+    ZELTest::WriteFile(folder.File("ZEL.ini"), "[TarnUpdate]\nCOMProtocol=5\n");
+    Pack(7, "V 03.00.00", "rcpu.tarn");
+    ZELTest::ProcessResult result = Run("check --json");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    nlohmann::json report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "nothing to update");
+    EXPECT_EQ(report["plan"]["text"],
+        "The newest firmware for the current device is installed already:\n\n\t- Ombra Box V 03.00.00");
+
+    Pack(7, "V 03.00.01", "rcpu-new.tarn");
+    result = Run("check --json");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "declined");
+    ASSERT_EQ(report["plan"]["targets"].size(), 1u);
+    EXPECT_EQ(report["plan"]["targets"][0]["target"], "Ombra Box");
+    EXPECT_EQ(report["plan"]["targets"][0]["from"], "V 03.00.00");
+    EXPECT_EQ(report["plan"]["targets"][0]["to"], "V 03.00.01");
+}
+
 TEST_F(TarnAgainstSimulator, NothingToUpdateEndsWithZero)
 {
     Serve(kQtr1);
