@@ -282,6 +282,10 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
         GetZELLanguage().SetLanguage(options.language == "de" ? ZEL_LANGUAGE_GERMAN : ZEL_LANGUAGE_ENGLISH);
     app.StartModules();
     app.ScanFirmwareFolder();
+    // The log names them too, but an operator reads the console.
+    for (const CFirmwareCatalogue::RejectedFile& file : dialog.GetCatalogue().RejectedFiles())
+        std::cerr << GetUpdateText(APP_TEXT_FILE_NOT_READ) << ' ' << file.path << " ("
+                  << GetUpdateText(APP_TEXT_DETECTED_ERROR) << ' ' << file.cause << ')' << std::endl;
 
     StartOutcome outcome;
     {
@@ -301,7 +305,7 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
 
     const long state = dialog.GetApplicationState();
     const std::string logPath = GetZELSystemLogEx().GetFilePath();
-    app.SaveSettings();
+    // The settings are the dialog's: the command line's port and language are for this run only.
     app.ShutdownModules();
 
     if (options.json) {
