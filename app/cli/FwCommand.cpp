@@ -1,5 +1,6 @@
 #include "app/cli/FwCommand.h"
 
+#include "app/core/CFirmwareCatalogue.h"
 #include "zel/firmware/CZELFileHeader.h"
 #include "zel/foundation/ZELStatus.h"
 
@@ -50,6 +51,7 @@ std::string Problem(long status)
         return "This is not a firmware file: it is shorter than a header or its magic number is wrong.";
     case ZEL_STATUS_OPERATION_BROKEN: return "The file is shorter than its header announces.";
     case ZEL_STATUS_INVALID_CRC: return "The payload is damaged: its CRC does not match the header.";
+    case ZEL_STATUS_WRONG_FORMAT: return "The payload is empty: there is no image to flash.";
     case ZEL_STATUS_NO_MEMORY: return "There is not enough memory to read the file.";
     case ZEL_STATUS_INVALID_DATA: return "The image is too large for a firmware file.";
     default: return "The file could not be processed (" + GetZELStatusAsString(status) + ").";
@@ -85,7 +87,8 @@ int RunInfo(const FwOptions& options)
     int exitCode = 0;
     for (const std::string& path : options.files) {
         _FILE_HEADER header {};
-        const long status = files.ReadFileHeader(path, &header);
+        const long readStatus = files.ReadFileHeader(path, &header);
+        const long status = CFirmwareCatalogue::FlashableStatus(readStatus, header);
         const bool hasHeader = status != ZEL_STATUS_FILE_ERROR && status != ZEL_STATUS_NOT_FOUND;
         if (status != ZEL_STATUS_SUCCESS)
             exitCode = EXIT_PROBLEM;
@@ -101,7 +104,7 @@ int RunInfo(const FwOptions& options)
                 entry["info2"] = ZELHeaderText(header.info2);
                 entry["payloadSize"] = header.payloadSize;
                 entry["crc"] = Hex32(header.crc);
-                entry["crcState"] = CrcState(status);
+                entry["crcState"] = CrcState(readStatus);
             }
             report.push_back(entry);
             continue;
@@ -117,7 +120,7 @@ int RunInfo(const FwOptions& options)
                   << "  info 1:       " << ZELHeaderText(header.info1) << '\n'
                   << "  info 2:       " << ZELHeaderText(header.info2) << '\n'
                   << "  payload size: " << header.payloadSize << " bytes\n"
-                  << "  CRC:          " << Hex32(header.crc) << " (" << CrcState(status) << ")\n";
+                  << "  CRC:          " << Hex32(header.crc) << " (" << CrcState(readStatus) << ")\n";
         if (status != ZEL_STATUS_SUCCESS)
             std::cerr << path << ": " << Problem(status) << '\n';
     }
@@ -132,7 +135,8 @@ int RunVerify(const FwOptions& options)
     int exitCode = 0;
     for (const std::string& path : options.files) {
         _FILE_HEADER header {};
-        const long status = GetZELFileHeader().ReadFileHeader(path, &header);
+        const long status
+            = CFirmwareCatalogue::FlashableStatus(GetZELFileHeader().ReadFileHeader(path, &header), header);
         const bool sound = status == ZEL_STATUS_SUCCESS;
         if (!sound)
             exitCode = EXIT_PROBLEM;
@@ -215,6 +219,8 @@ int RunPack(const FwOptions& options)
         std::cout << options.output << ": type " << header.fileType << " (" << (name.empty() ? "unknown" : name)
                   << "), " << ZELHeaderText(header.version) << ", " << header.payloadSize << " bytes, CRC "
                   << Hex32(header.crc) << '\n';
+        if (header.payloadSize == 0)
+            std::cerr << "Warning: the image is empty, so the update program will never install this file.\n";
     }
     return exitCode;
 }

@@ -194,7 +194,10 @@ nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation&
         targets.push_back({ { "target", name }, { "from", from }, { "to", ZELHeaderText(file.header.version) },
             { "file", file.path } });
     };
-    add(UPDATE_TARGET_RCPU, d.ombraPresent ? "Ombra Box" : "RCPU", ZELHeaderText(d.rcpuVersion), 7);
+    if (d.ombraPresent != 0)
+        add(UPDATE_TARGET_RCPU, "Ombra Box", ZELHeaderText(d.ombraVersion), 7);
+    else
+        add(UPDATE_TARGET_RCPU, "RCPU", ZELHeaderText(d.rcpuVersion), 7);
     add(UPDATE_TARGET_VELTRIX, "Veltrix", ZELHeaderText(d.veltrixVersion), 8);
     add(UPDATE_TARGET_LCPU, "LCPU", ZELHeaderText(d.lcpuVersion), 4);
     add(UPDATE_TARGET_MCPU, "MCPU", ZELHeaderText(d.mcpuVersion), 5);
@@ -293,6 +296,10 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
         GetZELLanguage().SetLanguage(options.language == "de" ? ZEL_LANGUAGE_GERMAN : ZEL_LANGUAGE_ENGLISH);
     app.StartModules();
     app.ScanFirmwareFolder();
+    // The log names them too, but an operator reads the console.
+    for (const CFirmwareCatalogue::RejectedFile& file : dialog.GetCatalogue().RejectedFiles())
+        std::cerr << GetUpdateText(APP_TEXT_FILE_NOT_READ) << ' ' << file.path << " ("
+                  << GetUpdateText(APP_TEXT_DETECTED_ERROR) << ' ' << file.cause << ')' << std::endl;
 
     StartOutcome outcome;
     {
@@ -312,7 +319,7 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
 
     const long state = dialog.GetApplicationState();
     const std::string logPath = GetZELSystemLogEx().GetFilePath();
-    app.SaveSettings();
+    // The settings are the dialog's: the command line's port and language are for this run only.
     app.ShutdownModules();
 
     if (options.json) {

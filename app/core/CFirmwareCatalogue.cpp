@@ -2,9 +2,11 @@
 
 #include "app/core/UpdateTexts.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/platform/ZELFile.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -23,6 +25,12 @@ bool IsFirmwareFileName(const std::string& name)
         [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
 }
 
+bool IsInside(const std::filesystem::path& path, const std::filesystem::path& folder)
+{
+    const std::filesystem::path relative = path.lexically_relative(folder);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 } // namespace
 
 CFirmwareCatalogue::CFirmwareCatalogue(std::string folder, AppLogSink log)
@@ -39,6 +47,7 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
     for (std::filesystem::directory_iterator it(m_folder, error), end; !error && it != end; it.increment(error))
         if (IsFirmwareFileName(it->path().filename().string()))
             matches.push_back(*it);
+    m_rejected.clear();
     if (matches.empty())
         return -1;
     std::sort(matches.begin(), matches.end(),
@@ -46,21 +55,20 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
 
     CZELFileHeader& files = GetZELFileHeader();
     for (const auto& entry : matches) {
-        std::error_code kindError;
-        if (entry.is_directory(kindError))
-            continue;
         const std::string path = (std::filesystem::path(m_folder) / entry.path().filename()).string();
+        std::string target;
+        if (!FileInFolder(entry, path, target))
+            continue;
         _FILE_HEADER header {};
-        const long status = files.ReadFileHeader(path, &header);
-        if (status != ZEL_STATUS_SUCCESS || header.magic != ZEL_FILE_HEADER_MAGIC) {
-            // Without the magic the file is not a firmware file at all: say so instead of
-            // naming the status.
-            const std::string cause = header.magic != ZEL_FILE_HEADER_MAGIC
-                ? GetUpdateText(APP_TEXT_HEADER_NOT_SUPPORTED)
-                : GetZELStatusAsString(status);
-            AddOutput(std::string(GetUpdateText(APP_TEXT_FILE_NOT_READ)) + " " + path + "\r\n"
-                    + GetUpdateText(APP_TEXT_DETECTED_ERROR) + " " + cause,
-                ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+        long status = ZEL_STATUS_FILE_ERROR;
+        // Never through a link: `target` is the entry itself or the file in the folder it names.
+        if (std::FILE* file = ZELPlatform::OpenRegularFileForReading(target, false)) {
+            status = files.ReadFileHeader(file, &header);
+            std::fclose(file);
+        }
+        status = FlashableStatus(status, header);
+        if (status != ZEL_STATUS_SUCCESS) {
+            Reject(path, status);
             continue;
         }
         AddOutput(std::string(GetUpdateText(APP_TEXT_FILE_FOUND)) + " " + path + " ("
@@ -71,6 +79,55 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
             KeepNewestFile(header, path, static_cast<int>(header.fileType));
     }
     return 0;
+}
+
+bool CFirmwareCatalogue::FileInFolder(
+    const std::filesystem::directory_entry& entry, const std::string& path, std::string& target)
+{
+    std::error_code error;
+    const std::filesystem::file_status own = entry.symlink_status(error);
+    if (!error && std::filesystem::is_directory(own))
+        return false;
+    target = entry.path().string();
+    if (error || !std::filesystem::is_symlink(own))
+        return true;
+    // A link is followed only to a file of this folder.
+    const std::filesystem::path resolved = std::filesystem::canonical(entry.path(), error);
+    std::error_code folderError;
+    const std::filesystem::path folder = std::filesystem::canonical(m_folder, folderError);
+    if (error || folderError || !IsInside(resolved, folder)) {
+        Reject(path, ZEL_STATUS_FILE_ERROR);
+        return false;
+    }
+    if (std::filesystem::is_directory(resolved, error))
+        return false;
+    target = resolved.string();
+    return true;
+}
+
+long CFirmwareCatalogue::FlashableStatus(long readStatus, const _FILE_HEADER& header)
+{
+    // A sound header over an empty payload would have the processor erased for nothing.
+    if (readStatus == ZEL_STATUS_SUCCESS && header.payloadSize == 0)
+        return ZEL_STATUS_WRONG_FORMAT;
+    return readStatus;
+}
+
+void CFirmwareCatalogue::Reject(const std::string& path, long status)
+{
+    // A file too short for a header or without the magic is no firmware file at all, and one
+    // without payload holds no image: that is said instead of the status.
+    std::string cause;
+    if (status == ZEL_STATUS_NOT_FOUND)
+        cause = GetUpdateText(APP_TEXT_HEADER_NOT_SUPPORTED);
+    else if (status == ZEL_STATUS_WRONG_FORMAT)
+        cause = GetUpdateText(APP_TEXT_PAYLOAD_EMPTY);
+    else
+        cause = GetZELStatusAsString(status);
+    m_rejected.push_back({ path, cause });
+    AddOutput(std::string(GetUpdateText(APP_TEXT_FILE_NOT_READ)) + " " + path + "\r\n"
+            + GetUpdateText(APP_TEXT_DETECTED_ERROR) + " " + cause,
+        ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
 }
 
 long CFirmwareCatalogue::KeepNewestFile(const _FILE_HEADER& header, const std::string& path, int slot)

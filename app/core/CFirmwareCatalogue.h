@@ -4,7 +4,9 @@
 #include "zel/firmware/CZELFileHeader.h"
 
 #include <array>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 // One catalogue slot: the newest file found for one file type.
 struct FirmwareSlot
@@ -35,10 +37,28 @@ public:
     const FirmwareSlot& Slot(int slot) const;
     static bool IsSlot(int slot) { return slot >= 1 && slot <= SLOT_COUNT; }
 
+    // A file the scan refused, with the cause its warning named.
+    struct RejectedFile
+    {
+        std::string path;
+        std::string cause;
+    };
+    // In the order of the scan's warnings.
+    const std::vector<RejectedFile>& RejectedFiles() const { return m_rejected; }
+
+    // The status of a file that `ReadFileHeader` read with `readStatus`: a sound file with an
+    // empty payload cannot be flashed and reads ZEL_STATUS_WRONG_FORMAT.
+    static long FlashableStatus(long readStatus, const _FILE_HEADER& header);
+
 private:
+    // False for an entry the scan passes over: a folder, or a link out of the folder (warned as
+    // `path`). Else `target` is the path to read, a link resolved to the file it names.
+    bool FileInFolder(const std::filesystem::directory_entry& entry, const std::string& path, std::string& target);
+    void Reject(const std::string& path, long status);
     void AddOutput(const std::string& message, _ZELSystemLogExEventType type);
 
     std::string m_folder;
     AppLogSink m_log;
     std::array<FirmwareSlot, SLOT_COUNT> m_slots {};
+    std::vector<RejectedFile> m_rejected;
 };

@@ -105,10 +105,9 @@ void CUpdatePlanner::PlanProcessors(DeviceInformation& device, UpdatePlan& plan)
     if ((type & 0xF000) == 0x3000 || oksOverride || device.ombraPresent != 0) {
         if (oksOverride)
             AddOutput("OKS hardware type override", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
-        // The check always uses the RCPU's version; an Ombra box is named with its own.
+        // An Ombra box is compared with its own version: its protocol never reports an RCPU one.
         if (device.ombraPresent != 0)
-            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "Ombra Box",
-                ZELHeaderText(device.ombraVersion));
+            Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.ombraVersion), SLOT_RCPU, "Ombra Box");
         else
             Check(plan, UPDATE_TARGET_RCPU, ZELHeaderText(device.rcpuVersion), SLOT_RCPU, "RCPU");
     }
@@ -164,13 +163,12 @@ void CUpdatePlanner::PlanExpanders(DeviceInformation& device, UpdatePlan& plan)
 }
 
 bool CUpdatePlanner::Check(UpdatePlan& plan, UpdateTarget target, const std::string& deviceVersion, int slot,
-    const std::string& name, const std::optional<std::string>& shownVersion)
+    const std::string& name)
 {
     if (CheckUpdateNeeded(deviceVersion.c_str(), slot) != ZEL_STATUS_SUCCESS)
         return false;
-    const std::string& shown = shownVersion ? *shownVersion : deviceVersion;
     plan.selection[target] = 1;
-    plan.lines[target] = "\r\n  - " + name + " (" + shown + " -> " + FileVersion(slot) + ")";
+    plan.lines[target] = "\r\n  - " + name + " (" + deviceVersion + " -> " + FileVersion(slot) + ")";
     plan.text += plan.lines[target];
     plan.updateNeeded = true;
     return true;
@@ -180,6 +178,8 @@ std::string CUpdatePlanner::NothingToUpdate(const DeviceInformation& device) con
 {
     const std::string heading = GetUpdateText(APP_TEXT_NEWEST_INSTALLED);
     const unsigned short type = device.hardwareType;
+    if (device.ombraPresent != 0)
+        return heading + "\r\n\r\n\t- Ombra Box " + ZELHeaderText(device.ombraVersion);
     if (type == 0x0091)
         return heading + "\r\n\r\n\t- Veltrix Box " + ZELHeaderText(device.veltrixVersion);
     if (IsQtr(type))

@@ -5,7 +5,6 @@
 #include "app/core/DeviceInformation.h"
 
 #include <array>
-#include <optional>
 #include <string>
 
 // The settings the planning reads.
@@ -66,10 +65,9 @@ public:
 private:
     void PlanProcessors(DeviceInformation& device, UpdatePlan& plan);
     void PlanExpanders(DeviceInformation& device, UpdatePlan& plan);
-    // One processor's check; on an update its line (with `shownVersion` as the old version when
-    // given) is added to the plan.
-    bool Check(UpdatePlan& plan, UpdateTarget target, const std::string& deviceVersion, int slot,
-        const std::string& name, const std::optional<std::string>& shownVersion = std::nullopt);
+    // One processor's check; on an update its line is added to the plan.
+    bool Check(
+        UpdatePlan& plan, UpdateTarget target, const std::string& deviceVersion, int slot, const std::string& name);
     std::string NothingToUpdate(const DeviceInformation& device) const;
     std::string FileVersion(int slot) const;
     void AddOutput(const std::string& message, _ZELSystemLogExEventType type);

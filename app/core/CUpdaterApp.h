@@ -8,8 +8,8 @@
 // The life of the update program outside an update, shared by tarn-update and tarn: the settings of
 // section "TarnUpdate", the library's modules brought up and down in their fixed orders, and the
 // firmware catalogue scanned once the system log runs. A front end calls, in this order:
-// LoadSettings, (show the settings), StartModules, ScanFirmwareFolder; at its end SaveSettings, then
-// ShutdownModules.
+// LoadSettings, (show the settings), StartModules, ScanFirmwareFolder; at its end ShutdownModules,
+// the dialog SaveSettings before it (the command line never writes the settings).
 class CUpdaterApp
 {
 public:

@@ -20,6 +20,9 @@ constexpr Text g_texts[] = {
     { APP_TEXT_BUTTON_CLOSE, "Close", "Schließen" },
     { APP_TEXT_BUTTON_START_UPDATE, "Start\r\nUpdate", "Update\r\nstarten" },
     { APP_TEXT_BUTTON_CANCEL_UPDATE, "Cancel Update", "Update abbr." },
+    { APP_TEXT_BUTTON_YES, "Yes", "Ja" },
+    { APP_TEXT_BUTTON_NO, "No", "Nein" },
+    { APP_TEXT_BUTTON_OK, "OK", "OK" },
     { APP_TEXT_LABEL_SETTINGS, "Program Settings", "Programmeinstellungen" },
     { APP_TEXT_LABEL_LANGUAGE, "Language:", "Sprache:" },
     { APP_TEXT_LABEL_BAUD_RATE, "Baud Rate:", "Baud Rate:" },
@@ -108,6 +111,12 @@ constexpr Text g_texts[] = {
         "Der Prozessor hat die Update-Anfrage nicht beantwortet." },
     { APP_TEXT_EMPTY_IMAGE, "The firmware file %s holds no image; the processor was left untouched.",
         "Die Firmware-Datei %s enthält kein Abbild; der Prozessor wurde nicht verändert." },
+    { APP_TEXT_STOP_AFTER_CURRENT,
+        "The update is still running. Stopping it may leave a processor of the device in its bootloader.\r\nStop the "
+        "update after the current processor?",
+        "Das Update läuft noch. Wird es jetzt beendet, kann ein Prozessor des Geräts in seinem Bootloader bleiben."
+        "\r\nDas Update nach dem aktuellen Prozessor beenden?" },
+    { APP_TEXT_PAYLOAD_EMPTY, "The file holds no firmware image.", "Die Datei enthält kein Firmware-Image." },
     { APP_TEXT_CAPTION_ABORTED, "Update aborted", "Update abgebrochen" },
     { APP_TEXT_CAPTION_START, "Start Update", "Update starten" },
     { APP_TEXT_CAPTION_FAILED, "Update failed", "Update fehlgeschlagen" },

@@ -10,6 +10,10 @@ inline constexpr unsigned long APP_TEXT_BUTTON_OPEN = 0x11000003;         // (no
 inline constexpr unsigned long APP_TEXT_BUTTON_CLOSE = 0x11000004;        // (not shown)
 inline constexpr unsigned long APP_TEXT_BUTTON_START_UPDATE = 0x11000005;
 inline constexpr unsigned long APP_TEXT_BUTTON_CANCEL_UPDATE = 0x11000006; // (not shown)
+// The answers of the dialog's message boxes.
+inline constexpr unsigned long APP_TEXT_BUTTON_YES = 0x11000007;
+inline constexpr unsigned long APP_TEXT_BUTTON_NO = 0x11000008;
+inline constexpr unsigned long APP_TEXT_BUTTON_OK = 0x11000009;
 inline constexpr unsigned long APP_TEXT_LABEL_SETTINGS = 0x12000001;       // (not shown)
 inline constexpr unsigned long APP_TEXT_LABEL_LANGUAGE = 0x12000002;
 inline constexpr unsigned long APP_TEXT_LABEL_BAUD_RATE = 0x12000003;      // (not shown)
@@ -60,6 +64,10 @@ inline constexpr unsigned long APP_TEXT_STOPPED_BEFORE_TARGET = 0x13000101;
 inline constexpr unsigned long APP_TEXT_EXPANDER_NOT_FOUND_AGAIN = 0x13000102; // %s: the expander
 inline constexpr unsigned long APP_TEXT_NO_ANSWER_TO_REQUEST = 0x13000103;
 inline constexpr unsigned long APP_TEXT_EMPTY_IMAGE = 0x13000104; // %s: the file
+// Asked when the dialog is closed while the update thread runs.
+inline constexpr unsigned long APP_TEXT_STOP_AFTER_CURRENT = 0x13000028;
+// The cause named for a firmware file with a sound header and an empty payload.
+inline constexpr unsigned long APP_TEXT_PAYLOAD_EMPTY = 0x13000029;
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

@@ -8,6 +8,7 @@
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/platform/ZELSerialPortList.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -26,6 +27,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -46,6 +48,23 @@ QString Shown(const std::string& text)
 }
 
 QString Text(unsigned long id) { return Shown(GetUpdateText(id)); }
+
+// The box's own buttons speak the program's language. Language 2 has no button texts ("???"
+// for both answers of a question would hide which is which): Qt's own stay.
+void NameButtons(QMessageBox& box)
+{
+    const long language = GetZELLanguage().GetLanguage();
+    if (language != ZEL_LANGUAGE_GERMAN && language != ZEL_LANGUAGE_ENGLISH)
+        return;
+    const std::pair<QMessageBox::StandardButton, unsigned long> buttons[] = {
+        { QMessageBox::Yes, APP_TEXT_BUTTON_YES },
+        { QMessageBox::No, APP_TEXT_BUTTON_NO },
+        { QMessageBox::Ok, APP_TEXT_BUTTON_OK },
+    };
+    for (const auto& [button, text] : buttons)
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(Text(text));
+}
 
 QMessageBox::Icon IconOf(unsigned int style)
 {
@@ -317,6 +336,7 @@ int CUpdaterWindow::ShowMessageBox(const std::string& text, const std::string& c
         QMessageBox box(IconOf(style), Shown(caption), Shown(text),
             (style & 0x0F) == ZEL_MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
         box.setObjectName("messageBox");
+        NameButtons(box);
         switch (box.exec()) {
         case QMessageBox::Yes: return ZEL_IDYES;
         case QMessageBox::No: return ZEL_IDNO;
@@ -369,8 +389,7 @@ void CUpdaterWindow::AppendLine(const std::string& line)
 void CUpdaterWindow::reject()
 {
     if (!m_closing && m_dialog.IsUpdateThreadRunning()) {
-        const int answer = ShowMessageBox("The update is still running. Stopping it may leave a processor of the "
-                                          "device in its bootloader.\r\nStop the update after the current processor?",
+        const int answer = ShowMessageBox(GetUpdateText(APP_TEXT_STOP_AFTER_CURRENT),
             GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_YESNO | ZEL_MB_ICONWARNING);
         if (answer == ZEL_IDYES)
             m_dialog.RequestCancel();

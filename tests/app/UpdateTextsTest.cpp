@@ -21,6 +21,9 @@ const TextCase kTexts[] = {
     {0x11000004, "Close", "Schließen"},
     {0x11000005, "Start\r\nUpdate", "Update\r\nstarten"},
     {0x11000006, "Cancel Update", "Update abbr."},
+    {0x11000007, "Yes", "Ja"},
+    {0x11000008, "No", "Nein"},
+    {0x11000009, "OK", "OK"},
     {0x12000001, "Program Settings", "Programmeinstellungen"},
     {0x12000002, "Language:", "Sprache:"},
     {0x12000003, "Baud Rate:", "Baud Rate:"},
@@ -30,6 +33,12 @@ const TextCase kTexts[] = {
     {0x12000109, "Update failed", "Update fehlgeschlagen"},
     {0x14000003, "Update failed", "Update fehlgeschlagen"},
     {0x14000002, "Start Update", "Update starten"},
+    {0x13000028,
+        "The update is still running. Stopping it may leave a processor of the device in its bootloader.\r\nStop the "
+        "update after the current processor?",
+        "Das Update läuft noch. Wird es jetzt beendet, kann ein Prozessor des Geräts in seinem Bootloader bleiben.\r\n"
+        "Das Update nach dem aktuellen Prozessor beenden?"},
+    {0x13000029, "The file holds no firmware image.", "Die Datei enthält kein Firmware-Image."},
 };
 
 TEST(UpdateTexts, EveryTextInBothLanguagesAndQuestionMarksOtherwise)

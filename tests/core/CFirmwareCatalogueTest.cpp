@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -18,6 +19,10 @@ struct LogLine
     std::string message;
     _ZELSystemLogExEventType type;
     bool operator==(const LogLine&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const LogLine& line)
+    {
+        return out << line.type << " " << ::testing::PrintToString(line.message);
+    }
 };
 
 // A folder with a Firmware folder in it, made current, and a catalogue whose log lines are kept.
@@ -32,14 +37,18 @@ protected:
     }
 
     void AddFirmware(const std::string& name, std::uint32_t type, const char* version, const char* info1 = "",
-        const char* info2 = "")
+        const char* info2 = "", const char* image = "image.bin")
     {
         _FILE_HEADER header {};
         header.fileType = type;
         std::strncpy(header.version, version, sizeof header.version - 1);
         std::strncpy(header.info1, info1, sizeof header.info1 - 1);
         std::strncpy(header.info2, info2, sizeof header.info2 - 1);
-        ASSERT_EQ(GetZELFileHeader().CreateNewFile("image.bin", "Firmware/" + name, &header), ZEL_STATUS_SUCCESS);
+        AddFirmware(name, header, image);
+    }
+    void AddFirmware(const std::string& name, _FILE_HEADER header, const char* image = "image.bin")
+    {
+        ASSERT_EQ(GetZELFileHeader().CreateNewFile(image, "Firmware/" + name, &header), ZEL_STATUS_SUCCESS);
     }
 
     CFirmwareCatalogue MakeCatalogue()
@@ -97,28 +106,56 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
     ZELTest::WriteFile("Firmware/damaged.tarn", damaged);
     ZELTest::WriteFile("Firmware/notes.txt", "not searched");
     std::filesystem::create_directory("Firmware/folder.tarn");
+    // Nothing to flash: a sound header over an empty payload.
+    ZELTest::WriteFile("nothing.bin", "");
+    AddFirmware("empty.tarn", 7, "V 09.00.00", "", "", "nothing.bin");
+    // Entries that are no file of the folder, though named like one.
+    std::filesystem::create_symlink("no-such-file", "Firmware/gone.tarn");
+    AddFirmware("../outside.tarn", 6, "V 09.00.00");
+    std::filesystem::create_symlink("../outside.tarn", "Firmware/outside.tarn");
+    ZELTest::FilledFifo fifo("Firmware/fifo.tarn", ZELTest::ReadFile("outside.tarn"));
+    // A link to a file of the folder is read like the file.
+    AddFirmware("mcpu.bin", 5, "V 01.00.00");
+    std::filesystem::create_symlink("mcpu.bin", "Firmware/inside.tarn");
 
     CFirmwareCatalogue catalogue = MakeCatalogue();
     EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
+    auto warning = [](const std::string& name, const std::string& cause) {
+        return LogLine { "The following file could not be read: ./Firmware/" + name + "\r\nDetected error: " + cause,
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING };
+    };
     const std::vector<LogLine> expected = {
-        { "The following file could not be read: ./Firmware/damaged.tarn\r\nDetected error: ZEL_STATUS_INVALID_CRC",
-            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
-        { "The following file could not be read: ./Firmware/foreign.tarn\r\nDetected error: The file header is not "
-          "supported.",
-            ZEL_SYSTEM_LOG_EX_EVENT_WARNING },
+        warning("damaged.tarn", "ZEL_STATUS_INVALID_CRC"),
+        warning("empty.tarn", "The file holds no firmware image."),
+        warning("fifo.tarn", "ZEL_STATUS_FILE_ERROR"),
+        warning("foreign.tarn", "The file header is not supported."),
+        warning("gone.tarn", "ZEL_STATUS_FILE_ERROR"),
+        { "The following file has been found: ./Firmware/inside.tarn (MCPU, V 01.00.00, , )",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
         { "The following file has been found: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
         { "The following file has been found: ./Firmware/other.TARN (, V 05.00.00, , )",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
+        warning("outside.tarn", "ZEL_STATUS_FILE_ERROR"),
     };
     EXPECT_EQ(m_log, expected);
     EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/kcpu.tarn");
+    EXPECT_EQ(catalogue.Slot(5).path, "./Firmware/inside.tarn");
     EXPECT_EQ(catalogue.Slot(4).path, "") << "a damaged file is never kept";
     for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot) {
-        if (slot != 3) {
+        if (slot != 3 && slot != 5) {
             EXPECT_EQ(catalogue.Slot(slot).path, "") << slot;
         }
     }
+    // Every warning's file, for the operator's console.
+    std::vector<std::string> rejected;
+    for (const CFirmwareCatalogue::RejectedFile& file : catalogue.RejectedFiles())
+        rejected.push_back(file.path + ": " + file.cause);
+    EXPECT_EQ(rejected,
+        (std::vector<std::string> { "./Firmware/damaged.tarn: ZEL_STATUS_INVALID_CRC",
+            "./Firmware/empty.tarn: The file holds no firmware image.", "./Firmware/fifo.tarn: ZEL_STATUS_FILE_ERROR",
+            "./Firmware/foreign.tarn: The file header is not supported.", "./Firmware/gone.tarn: ZEL_STATUS_FILE_ERROR",
+            "./Firmware/outside.tarn: ZEL_STATUS_FILE_ERROR" }));
 }
 
 TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)
@@ -154,9 +191,12 @@ TEST_F(CatalogueFixture, AnEmptyOrMissingFolderLeavesTheCatalogueEmpty)
 TEST_F(CatalogueFixture, ReadsTextFieldsWithoutTerminator)
 {
     const std::string version = "V 01.02.03" + std::string(22, 'x');
-    std::string file = std::string("\x22\x03\x86\x19\xFF\xFF\xFF\xFF\0\0\0\0\x03\0\0\0", 16);
-    file += version + std::string(16, 'a') + std::string(16, 'b');
-    ZELTest::WriteFile("Firmware/full.tarn", file);
+    _FILE_HEADER header {};
+    header.fileType = 3;
+    std::memcpy(header.version, version.data(), sizeof header.version);
+    std::memset(header.info1, 'a', sizeof header.info1);
+    std::memset(header.info2, 'b', sizeof header.info2);
+    AddFirmware("full.tarn", header);
 
     CFirmwareCatalogue catalogue = MakeCatalogue();
     EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);

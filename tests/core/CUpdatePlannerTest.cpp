@@ -109,6 +109,13 @@ TEST(CUpdatePlanner, PlansEachHardwareType)
             d.hardwareType = hardwareType;
         };
     };
+    auto ombra = [](const char* version) {
+        return [version](DeviceInformation& d) {
+            d.hardwareType = 0x0080;
+            d.ombraPresent = 1;
+            SetText(d.ombraVersion, version);
+        };
+    };
     const std::string line = " (V 01.00.00 -> V 01.00.01)";
 
     const Case cases[] = {
@@ -125,12 +132,14 @@ TEST(CUpdatePlanner, PlansEachHardwareType)
         { "Veltrix box", {}, allNewer, type(0x0091), { UPDATE_TARGET_VELTRIX }, kPlanHeading + "\r\n  - Veltrix" + line,
             {} },
         { "radio modem", {}, allNewer, type(0x3002), { UPDATE_TARGET_RCPU }, kPlanHeading + "\r\n  - RCPU" + line, {} },
-        { "Ombra box named with its own version", {}, allNewer,
-            [type](DeviceInformation& d) {
-                type(0x3001)(d);
-                d.ombraPresent = 1;
-                SetText(d.ombraVersion, "V 07.00.00");
-            },
+        // The Ombra box's own protocol reports its type and version and no RCPU version.
+        { "Ombra box older than the file", {}, allNewer, ombra("V 01.00.00"), { UPDATE_TARGET_RCPU },
+            kPlanHeading + "\r\n  - Ombra Box" + line, {} },
+        { "Ombra box with the newest file", {}, { { 7, "V 01.00.00" } }, ombra("V 01.00.00"), {},
+            kInstalled + "\r\n\r\n\t- Ombra Box V 01.00.00", {} },
+        { "Ombra box newer than the file", {}, allNewer, ombra("V 07.00.00"), {},
+            kInstalled + "\r\n\r\n\t- Ombra Box V 07.00.00", {} },
+        { "Ombra box newer than the file, downgrade on", { true, false, false, false }, allNewer, ombra("V 07.00.00"),
             { UPDATE_TARGET_RCPU }, kPlanHeading + "\r\n  - Ombra Box (V 07.00.00 -> V 01.00.01)", {} },
         { "0x3000 exactly runs the RCPU check", {}, allNewer, type(0x3000), { UPDATE_TARGET_RCPU },
             kPlanHeading + "\r\n  - RCPU" + line, {} },

@@ -125,6 +125,34 @@ TEST(CZELFileHeader, ReadsSoundFilesAndRefusesDamagedOnes)
     }
 }
 
+// A FIFO that holds a sound file is still no file: it is refused without waiting for a writer.
+TEST(CZELFileHeader, ReadsOnlyRegularFiles)
+{
+    ZELTest::TemporaryDirectory folder;
+    const std::string sound = RawFile(ZEL_FILE_HEADER_MAGIC, 0x340BC6D9u, 9, 3, "V 01.00.00", "123456789");
+    ZELTest::WriteFile(folder.File("sound.tarn"), sound);
+    std::filesystem::create_symlink(folder.File("sound.tarn"), folder.File("link.tarn"));
+    ZELTest::FilledFifo fifo(folder.File("fifo.tarn"), sound);
+    std::filesystem::create_directory(folder.File("folder.tarn"));
+    struct Case
+    {
+        const char* name;
+        long status;
+    };
+    const Case cases[] = {
+        { "sound.tarn", ZEL_STATUS_SUCCESS },
+        { "link.tarn", ZEL_STATUS_SUCCESS },
+        { "fifo.tarn", ZEL_STATUS_FILE_ERROR },
+        { "folder.tarn", ZEL_STATUS_FILE_ERROR },
+    };
+    CZELFileHeader files;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        _FILE_HEADER header {};
+        EXPECT_EQ(files.ReadFileHeader(folder.File(c.name), &header), c.status);
+    }
+}
+
 TEST(CZELFileHeader, KeepsTheHeaderOnACrcFailureAndStopsAfterThePayload)
 {
     ZELTest::TemporaryDirectory folder;

@@ -108,12 +108,28 @@ TEST_F(TarnFw, ReportsEachBadFileByNameAndWritesNothing)
     ZELTest::WriteFile("damaged.tarn", damaged);
     ZELTest::WriteFile("short.tarn", ZELTest::ReadFile("good.tarn").substr(0, 1000));
     ZELTest::WriteFile("tiny.tarn", "tiny");
+    ZELTest::WriteFile("nothing.bin", "");
+    auto result = Fw("pack --type 3 --version 'V 09.00.00' nothing.bin empty.tarn");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Warning: the image is empty"), std::string::npos) << result.output;
+    // A FIFO that holds a whole sound file, read once at most.
+    ZELTest::WriteFile("small.bin", "small image");
+    ASSERT_EQ(Fw("pack --type 3 --version 'V 01.00.00' small.bin small.tarn").exitCode, 0);
+    ZELTest::FilledFifo fifo("fifo.tarn", ZELTest::ReadFile("small.tarn"));
 
-    auto result = Fw("verify good.tarn damaged.tarn short.tarn tiny.tarn missing.tarn");
+    result = Fw("verify good.tarn damaged.tarn short.tarn tiny.tarn missing.tarn empty.tarn fifo.tarn");
     EXPECT_EQ(result.exitCode, 1);
     for (const char* line : { "damaged.tarn: The payload is damaged", "short.tarn: The file is shorter than its header",
-             "tiny.tarn: This is not a firmware file", "missing.tarn: The file cannot be opened" })
+             "tiny.tarn: This is not a firmware file", "missing.tarn: The file cannot be opened",
+             "empty.tarn: The payload is empty", "fifo.tarn: The file cannot be opened" })
         EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+    result = Fw("verify --json empty.tarn");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(nlohmann::json::parse(result.output)[0]["sound"], false);
+    result = Fw("info empty.tarn");
+    EXPECT_EQ(result.exitCode, 1);
+    for (const char* part : { "payload size: 0 bytes", "(correct)", "empty.tarn: The payload is empty" })
+        EXPECT_NE(result.output.find(part), std::string::npos) << part << "\n" << result.output;
 
     result = Fw("verify --json good.tarn damaged.tarn");
     EXPECT_EQ(result.exitCode, 1);

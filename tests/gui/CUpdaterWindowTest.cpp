@@ -9,6 +9,7 @@
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -41,6 +42,7 @@ struct SeenBox
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool yesNo = false;
+    QStringList buttons; // the texts of Yes, No and OK, those the box has
 };
 
 // Answers every message box the dialog shows, the question with `answer`, and records it. The box
@@ -69,7 +71,10 @@ private:
         if (box == nullptr || !box->isVisible() || box == m_handled)
             return;
         m_handled = box;
-        SeenBox seen{box->windowTitle(), box->text(), box->icon(), box->button(QMessageBox::Yes) != nullptr};
+        SeenBox seen{box->windowTitle(), box->text(), box->icon(), box->button(QMessageBox::Yes) != nullptr, {}};
+        for (QMessageBox::StandardButton button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok})
+            if (QAbstractButton* shown = box->button(button))
+                seen.buttons << shown->text();
         boxes.push_back(seen);
         if (onBox)
             onBox(seen);
@@ -183,6 +188,48 @@ private slots:
         QVERIFY(ZELTest::ReadFile(folder.ini).find("Language=2") != std::string::npos);
     }
 
+    // The boxes' own buttons speak the chosen language; with language 2 Qt's own texts stay, since
+    // two "???" answers would hide which is which.
+    void MessageBoxButtonsFollowTheLanguage()
+    {
+        struct Case
+        {
+            long language;
+            unsigned int style;
+            QStringList buttons; // empty: Qt's own texts
+        };
+        const Case cases[] = {
+            {ZEL_LANGUAGE_ENGLISH, ZEL_MB_YESNO | ZEL_MB_ICONQUESTION, {"Yes", "No"}},
+            {ZEL_LANGUAGE_GERMAN, ZEL_MB_YESNO | ZEL_MB_ICONQUESTION, {"Ja", "Nein"}},
+            {ZEL_LANGUAGE_ENGLISH, ZEL_MB_OK | ZEL_MB_ICONINFORMATION, {"OK"}},
+            {ZEL_LANGUAGE_GERMAN, ZEL_MB_OK | ZEL_MB_ICONERROR, {"OK"}},
+            {ZEL_LANGUAGE_THIRD, ZEL_MB_YESNO | ZEL_MB_ICONQUESTION, {}},
+        };
+        Folder folder;
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        // A failed comparison returns at once; the language is given back all the same.
+        struct RestoreLanguage
+        {
+            long previous = GetZELLanguage().GetLanguage();
+            ~RestoreLanguage() { GetZELLanguage().SetLanguage(previous); }
+        } restore;
+        for (const Case& c : cases) {
+            GetZELLanguage().SetLanguage(c.language);
+            BoxAnswerer answerer(QMessageBox::No);
+            window.ShowMessageBox("text", "caption", c.style);
+            QCOMPARE(answerer.boxes.size(), std::size_t{1});
+            const QStringList& shown = answerer.boxes[0].buttons;
+            if (c.buttons.isEmpty()) {
+                QCOMPARE(shown.size(), 2);
+                for (const QString& text : shown)
+                    QVERIFY2(!text.isEmpty() && text != "???", qPrintable(text));
+            } else {
+                QCOMPARE(shown, c.buttons);
+            }
+        }
+    }
+
     // A pressed emergency stop ends the start in state 11; German re-renders it, and only the six
     // controls change.
     void LanguageSwitchRerendersTheFailedState()
@@ -249,6 +296,10 @@ private slots:
             QVERIFY(window.isVisible());
             QCOMPARE(closeQuestion.boxes.size(), std::size_t{1});
             QCOMPARE(closeQuestion.boxes[0].caption, QString("Update abgebrochen"));
+            QCOMPARE(closeQuestion.boxes[0].text,
+                QString("Das Update läuft noch. Wird es jetzt beendet, kann ein Prozessor des Geräts in seinem "
+                        "Bootloader bleiben.\nDas Update nach dem aktuellen Prozessor beenden?"));
+            QCOMPARE(closeQuestion.boxes[0].buttons, QStringList({"Ja", "Nein"}));
             QCOMPARE(closeQuestion.boxes[0].icon, QMessageBox::Warning);
             QVERIFY(closeQuestion.boxes[0].yesNo);
             checkedDuringThread = true;

@@ -11,7 +11,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace ZELTest {
 
@@ -66,6 +70,22 @@ ScopedCurrentDirectory::~ScopedCurrentDirectory()
 {
     std::error_code ignored;
     std::filesystem::current_path(m_previous, ignored);
+}
+
+FilledFifo::FilledFifo(const std::string& path, const std::string& content)
+{
+    if (::mkfifo(path.c_str(), 0600) != 0)
+        throw std::runtime_error("cannot create the FIFO " + path);
+    // Read and write: the open needs no reader, and the FIFO never reports its end.
+    m_fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 || ::write(m_fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+        throw std::runtime_error("cannot fill the FIFO " + path);
+}
+
+FilledFifo::~FilledFifo()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 std::string ReadFile(const std::string& path)

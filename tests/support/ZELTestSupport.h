@@ -77,6 +77,21 @@ public:
     ~ScopedPluginUnload();
 };
 
+// A FIFO under `path` that holds `content` (at most the pipe's buffer, 64 KiB) and is kept open
+// for writing, so that a reader that takes it for a file neither blocks in its open nor in its
+// read and sees the content.
+class FilledFifo
+{
+public:
+    FilledFifo(const std::string& path, const std::string& content);
+    FilledFifo(const FilledFifo&) = delete;
+    FilledFifo& operator=(const FilledFifo&) = delete;
+    ~FilledFifo();
+
+private:
+    int m_fd = -1;
+};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 

@@ -36,10 +36,11 @@ protected:
         server = std::make_unique<CSimServer>(std::move(scenario));
         ASSERT_EQ(server->Start(), 0);
     }
-    void Pack(int type, const std::string& version, const std::string& name)
+    void Pack(int type, const std::string& version, const std::string& name,
+        const std::string& image = std::string(2048, '\x5A'))
     {
         std::filesystem::create_directories(folder.Path() / "Firmware");
-        ZELTest::WriteFile(folder.File("image.bin"), std::string(2048, '\x5A'));
+        ZELTest::WriteFile(folder.File("image.bin"), image);
         const ZELTest::ProcessResult packed = ZELTest::RunProgram(Tarn("fw pack --type " + std::to_string(type)
             + " --version '" + version + "' '" + folder.File("image.bin") + "' '"
             + folder.File("Firmware/" + name) + "'"));
@@ -93,8 +94,82 @@ TEST_F(TarnAgainstSimulator, UpdateNoShowsThePlanAndEndsWithOne)
         std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("Log file: "), std::string::npos) << result.output;
-    // The settings keep the port for the next start.
-    EXPECT_NE(ZELTest::ReadFile(folder.File("ZEL.ini")).find(server->Path()), std::string::npos);
+}
+
+// Port and language of the command line are for the run: the settings file stays the dialog's.
+TEST_F(TarnAgainstSimulator, TheCommandLineNeverWritesTheSettings)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    const std::string settings = "[TarnUpdate]\nLanguage=1\nCOMPort=COM7\nAllowDowngrade=0\n";
+    for (const char* command : { "check", "check --json", "update --no --language de", "update --no" }) {
+        SCOPED_TRACE(command);
+        ZELTest::WriteFile(folder.File("ZEL.ini"), settings);
+        ZELTest::ProcessResult result = Run(command);
+        EXPECT_NE(result.output.find("KCPU (V 01.04.00 -> V 01.05.00)"), std::string::npos) << result.output;
+        EXPECT_EQ(ZELTest::ReadFile(folder.File("ZEL.ini")), settings);
+
+        std::filesystem::remove(folder.File("ZEL.ini"));
+        result = Run(command);
+        EXPECT_NE(result.output.find("KCPU (V 01.04.00 -> V 01.05.00)"), std::string::npos) << result.output;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("ZEL.ini")));
+    }
+}
+
+// The operator sees each file the catalogue refused, not only that nothing is to be updated.
+TEST_F(TarnAgainstSimulator, EveryRejectedFileIsNamedOnTheConsole)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.04.00", "kcpu.tarn");
+    Pack(4, "V 09.00.00", "damaged.tarn");
+    std::string damaged = ZELTest::ReadFile(folder.File("Firmware/damaged.tarn"));
+    damaged.back() ^= 1;
+    ZELTest::WriteFile(folder.File("Firmware/damaged.tarn"), damaged);
+    Pack(4, "V 09.00.00", "short.tarn");
+    ZELTest::WriteFile(folder.File("Firmware/short.tarn"), damaged.substr(0, 1000));
+    Pack(3, "V 09.00.00", "empty.tarn", "");
+    ZELTest::WriteFile(folder.File("Firmware/foreign.tarn"), "no firmware");
+    const char* const lines[] = {
+        "The following file could not be read: ./Firmware/damaged.tarn (Detected error: ZEL_STATUS_INVALID_CRC)\n",
+        "The following file could not be read: ./Firmware/empty.tarn (Detected error: The file holds no firmware image.)\n",
+        "The following file could not be read: ./Firmware/foreign.tarn (Detected error: The file header is not "
+        "supported.)\n",
+        "The following file could not be read: ./Firmware/short.tarn (Detected error: ZEL_STATUS_OPERATION_BROKEN)\n",
+    };
+    for (const char* command : { "check", "update --no" }) {
+        SCOPED_TRACE(command);
+        const ZELTest::ProcessResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        for (const char* line : lines)
+            EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+        EXPECT_NE(result.output.find("The newest firmware for the current device is installed already:"),
+            std::string::npos)
+            << result.output;
+    }
+}
+
+// Under its own protocol the Ombra box reports only its own version; the plan compares with it.
+TEST_F(TarnAgainstSimulator, AnOmbraBoxIsComparedWithItsOwnVersion)
+{
+    Serve(R"({ "device": { "hardware": "Ombra", "versions": { "Ombra": "V 03.00.00" } } })");
+    ZELTest::WriteFile(folder.File("ZEL.ini"), "[TarnUpdate]\nCOMProtocol=5\n");
+    Pack(7, "V 03.00.00", "rcpu.tarn");
+    ZELTest::ProcessResult result = Run("check --json");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    nlohmann::json report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "nothing to update");
+    EXPECT_EQ(report["plan"]["text"],
+        "The newest firmware for the current device is installed already:\n\n\t- Ombra Box V 03.00.00");
+
+    Pack(7, "V 03.00.01", "rcpu-new.tarn");
+    result = Run("check --json");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "declined");
+    ASSERT_EQ(report["plan"]["targets"].size(), 1u);
+    EXPECT_EQ(report["plan"]["targets"][0]["target"], "Ombra Box");
+    EXPECT_EQ(report["plan"]["targets"][0]["from"], "V 03.00.00");
+    EXPECT_EQ(report["plan"]["targets"][0]["to"], "V 03.00.01");
 }
 
 TEST_F(TarnAgainstSimulator, NothingToUpdateEndsWithZero)

@@ -195,7 +195,8 @@ long TwoDigits(const char* text, std::size_t length, std::size_t position)
 
 long CZELFileHeader::ReadFileHeader(const std::string& path, _FILE_HEADER* header)
 {
-    FilePointer file(std::fopen(path.c_str(), "rb"));
+    // Only a regular file: a FIFO under the name would block the open and the read.
+    FilePointer file(ZELPlatform::OpenRegularFileForReading(path));
     if (!file)
         return ZEL_STATUS_FILE_ERROR;
     return ReadFileHeader(file.get(), header);

@@ -95,6 +95,29 @@ bool ReadWholeFile(const std::string& path, std::string& content)
     return true;
 }
 
+std::FILE* OpenRegularFileForReading(const std::string& path, bool followLink)
+{
+    // O_NONBLOCK: opening a FIFO without writer would otherwise wait for one forever.
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    FileDescriptor fd(::open(path.c_str(), flags));
+    if (fd.Get() < 0)
+        return nullptr;
+    struct stat info{};
+    if (::fstat(fd.Get(), &info) != 0)
+        return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int status = ::fcntl(fd.Get(), F_GETFL);
+    if (status < 0 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd.Get(), "rb");
+    if (file != nullptr)
+        fd.Release();
+    return file;
+}
+
 bool ReplaceFileContent(const std::string& path, const std::string& content)
 {
     mode_t mode = 0644;

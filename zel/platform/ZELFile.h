@@ -11,6 +11,11 @@ bool IsDirectory(const std::string& path);
 // Reads a regular file whole. False (errno kept) when it is missing, not a regular file or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& content);
 
+// Opens a regular file for reading without ever blocking in the open: a FIFO, a device or a socket
+// under the name is refused (errno EINVAL), and with `followLink` false so is a symbolic link
+// (errno ELOOP). nullptr (errno kept) on failure.
+std::FILE* OpenRegularFileForReading(const std::string& path, bool followLink = true);
+
 // Replaces the file's content as one step: the new content is written beside it and renamed over
 // it, so a crash leaves either the old or the new file. The file's permissions are kept.
 bool ReplaceFileContent(const std::string& path, const std::string& content);
