@@ -209,7 +209,8 @@ CSimSTM32BootLoader::Parse CSimSTM32BootLoader::ProcessOne(std::vector<std::uint
         std::vector<std::uint8_t> data(m_input.begin() + 1, m_input.begin() + 1 + count);
         consume(1 + count + 1);
         m_command = 0;
-        if (!sumValid || !InFlash(m_address, count) || (m_settings.wholeWordWrites && count % 4 != 0)) {
+        const bool isProtected = m_settings.protectedFrom != 0 && m_address + count > m_settings.protectedFrom;
+        if (!sumValid || !InFlash(m_address, count) || (m_settings.wholeWordWrites && count % 4 != 0) || isProtected) {
             out.push_back(kNack);
             return Parse::Done;
         }

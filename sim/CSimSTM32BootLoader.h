@@ -26,6 +26,8 @@ public:
         std::chrono::milliseconds readyDelay{0};
         // Write Memory of a count that is not a multiple of 4 is refused, as on several families.
         bool wholeWordWrites = true;
+        // Writes that reach this address or above are refused, as in a write-protected sector; 0 for none.
+        std::uint32_t protectedFrom = 0;
     };
 
     static constexpr std::uint32_t kFlashBase = 0x08000000;

@@ -175,6 +175,7 @@ TEST_F(TransmitFirmwareTest, FailuresEndInTheirTextAndASecondAttemptSucceeds)
         const char* name;
         std::function<void(CSimSTM32BootLoader::Settings&)> fault;
         const char* text;
+        const char* cause = nullptr; // the cause the log is told, where the case names it
     };
     const Case cases[] = {
         { "silent", [](auto& s) { s.silent = true; }, "Unable to connect to bootloader." },
@@ -188,7 +189,10 @@ TEST_F(TransmitFirmwareTest, FailuresEndInTheirTextAndASecondAttemptSucceeds)
                 s.nackCommands = { 0x43 };
             },
             "The chip could not be erased." },
-        { "write refused", [](auto& s) { s.nackCommands = { 0x31 }; }, "The chip could not be programmed." },
+        { "write refused", [](auto& s) { s.nackCommands = { 0x31 }; }, "The chip could not be programmed.",
+            "NACK (0x1F) to command 0x31 (write at 0x08000000)" },
+        { "write refused at the second block", [](auto& s) { s.protectedFrom = 0x08000100; },
+            "The chip could not be programmed.", "NACK (0x1F) to command 0x31 (write at 0x08000100)" },
         { "Go refused", [](auto& s) { s.nackCommands = { 0x21 }; }, "The Go command could not be sent." },
     };
     const Bytes image = Image(1000);
@@ -201,6 +205,9 @@ TEST_F(TransmitFirmwareTest, FailuresEndInTheirTextAndASecondAttemptSucceeds)
         EXPECT_EQ(Transmit(file), ZEL_STATUS_UNSPECIFIC_ERROR);
         EXPECT_FALSE(client.IsPortOpen());
         EXPECT_TRUE(log.sink.WaitForLine(c.text, failures + 1));
+        if (c.cause != nullptr) {
+            EXPECT_EQ(client.DescribeLastFailure(), c.cause);
+        }
         progress.Take();
 
         // The update switches the processor to its bootloader again, which keeps its flash.

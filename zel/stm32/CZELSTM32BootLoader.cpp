@@ -37,6 +37,19 @@ CZELDeadline AnswerDeadline()
 
 std::string CZELSTM32BootLoader::DescribeLastFailure() const
 {
+    std::string cause = DescribeFailureKind();
+    // A refused or unanswered write is found again by the block it was for.
+    if (m_lastCommand == kWriteMemory && m_failure != Failure::None && m_failure != Failure::SendRefused
+        && m_failure != Failure::BlockNotAcknowledged && m_failure != Failure::PortNotOpen) {
+        char where[40];
+        std::snprintf(where, sizeof where, " (write at 0x%08X)", m_lastAddress);
+        cause += where;
+    }
+    return cause;
+}
+
+std::string CZELSTM32BootLoader::DescribeFailureKind() const
+{
     char text[160];
     switch (m_failure) {
     case Failure::None: return "no failure";
@@ -158,15 +171,12 @@ int CZELSTM32BootLoader::stm32h_send_packet_with_checksum(const unsigned char* b
     // One write for the bytes and their checksum: the bootloader sees them back to back.
     unsigned char frame[kMaxBlock + 2];
     if (count > kMaxBlock + 1) {
-        WriteBytes(bytes, count);
         const unsigned char checksum = Xor(bytes, count);
-        WriteBytes(&checksum, 1);
-        return kOk;
+        return WriteBytes(bytes, count) && WriteBytes(&checksum, 1) ? kOk : kProtocolFailed;
     }
     std::memcpy(frame, bytes, count);
     frame[count] = Xor(bytes, count);
-    WriteBytes(frame, count + 1);
-    return kOk;
+    return WriteBytes(frame, count + 1) ? kOk : kProtocolFailed;
 }
 
 int CZELSTM32BootLoader::stm32h_send_address(std::uint32_t address)
@@ -298,12 +308,15 @@ int CZELSTM32BootLoader::stm32_write_flash(const ReadFunction& read, const Progr
         const std::uint32_t length = (n + 3) & ~std::uint32_t(3);
         std::fill(block + 1 + n, block + 1 + length, static_cast<unsigned char>(0xFF));
         block[0] = static_cast<unsigned char>(length - 1);
-        if (const int result = SendCommandExpectAck(0x31); result != kOk)
+        m_lastAddress = address;
+        if (const int result = SendCommandExpectAck(kWriteMemory); result != kOk)
             return result;
-        stm32h_send_address(address);
+        if (const int result = stm32h_send_address(address); result != kOk)
+            return result;
         if (const int result = ExpectAck(); result != kOk)
             return result;
-        stm32h_send_packet_with_checksum(block, length + 1);
+        if (const int result = stm32h_send_packet_with_checksum(block, length + 1); result != kOk)
+            return result;
         if (const int result = ExpectAck(); result != kOk)
             return result;
         count += n;

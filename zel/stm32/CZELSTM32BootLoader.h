@@ -29,6 +29,7 @@ public:
     static constexpr std::uint32_t kFlashBase = 0x08000000;
     static constexpr std::uint32_t kMaxBlock = 256;
     static constexpr std::uint32_t kBaudRate = 115200;
+    static constexpr unsigned char kWriteMemory = 0x31;
 
     enum class Failure
     {
@@ -110,6 +111,7 @@ private:
 
     long AddOutput(const std::string& message, _ZELSystemLogExEventType type);
     long AddText(long text, _ZELSystemLogExEventType type);
+    std::string DescribeFailureKind() const;
     // The protocol failure behind a failure text, for whoever reads the log.
     void AddFailureCause();
     // Decrypts the firmware file into the transfer file, opens and measures it.
