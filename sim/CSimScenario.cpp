@@ -217,12 +217,13 @@ void ReadDevice(const Json& device, CSimDevice::Settings& settings)
     if (device.contains("bootloader")) {
         const Json& bootLoader = device["bootloader"];
         const std::string where = "device.bootloader.";
-        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs"}, where);
+        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs", "protectedFrom"}, where);
         ReadNumber(bootLoader, "version", settings.bootLoader.version, where);
         ReadNumber(bootLoader, "chipId", settings.bootLoader.chipId, where);
         ReadNumber(bootLoader, "flashSize", settings.bootLoader.flashSize, where);
         ReadNumber(bootLoader, "pageSize", settings.bootLoader.pageSize, where);
         ReadMilliseconds(bootLoader, "readyAfterMs", settings.bootLoader.readyDelay, where);
+        ReadNumber(bootLoader, "protectedFrom", settings.bootLoader.protectedFrom, where);
         if (settings.bootLoader.pageSize == 0 || settings.bootLoader.flashSize % settings.bootLoader.pageSize != 0)
             throw ScenarioError("device.bootloader.pageSize: must divide flashSize");
         if (bootLoader.contains("nack")) {
