@@ -51,7 +51,9 @@ constexpr const char* kChildEnvironment = "";
 
 ZELTest::ProcessResult RunIn(const fs::path& folder, const std::string& program, const std::string& arguments)
 {
-    return ZELTest::RunProgram("cd " + Quoted(folder.string()) + " && " + kChildEnvironment + "timeout -s KILL " +
+    // Outside a graphical session, so that the helper's box is the message on standard error the tests read.
+    return ZELTest::RunProgram("cd " + Quoted(folder.string()) + " && " + kChildEnvironment +
+        "env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL " +
         std::to_string(kChildLimitSeconds) + " " + Quoted(program) + " " + arguments);
 }
 
