@@ -161,6 +161,15 @@ INSTANTIATE_TEST_SUITE_P(EveryWayOfCrashing, CrashReports,
         return name;
     });
 
+// The fault comes while another thread holds the lock that the conversion to local time (for the
+// report's name) takes: the watchdog, armed before that step, still ends the process with exit code 1.
+TEST(CZELMemoryDump, ALockHeldElsewhereNeverKeepsTheProcessFromEnding)
+{
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = RunChild(folder.Path(), "time-zone-lock");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+}
+
 // What the log has accepted before a fatal end is in its file, the records that explain the end among them.
 struct LoggedCrashCase
 {

@@ -13,8 +13,14 @@
 #include "zel/log/CZELSystemLogEx.h"
 #include "zel/platform/CZELEvent.h"
 #include "zel/platform/CZELNativeThread.h"
+#include "zel/platform/ZELProcess.h"
+#include "zel/platform/ZELSystemTime.h"
 #include "zel/threads/CZELMonitoredThread.h"
 #include "zel/threads/CZELThreadMonitor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -120,6 +126,28 @@ public:
 
 ChildLogPane g_logPane;
 
+// A thread that holds the C library's time-zone lock for good: the first conversion to local time
+// reads the zone file, here a FIFO that never gets its data. Returns once the thread is in that read.
+bool HoldTimeZoneLock()
+{
+    if (::mkfifo("zone", 0600) != 0)
+        return false;
+    const std::string zone = ZELPlatform::GetCurrentDirectory() + "/zone";
+    ::setenv("TZ", zone.c_str(), 1);
+    static CZELNativeThread holder;
+    holder.Start([] {
+        SYSTEMTIME local;
+        ZELPlatform::GetLocalTime(local);
+    });
+    // A writer can open the FIFO once the reader has; the writer then stays, sending nothing.
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        if (::open("zone", O_WRONLY | O_NONBLOCK | O_CLOEXEC) >= 0)
+            return true;
+        CZELEvent().Wait(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 // A library thread started before the handlers are installed; it overflows its stack once told.
 CZELEvent g_earlyThreadMayOverflow;
 CZELNativeThread g_earlyThread;
@@ -198,6 +226,10 @@ int Run(const std::string& mode)
         GetZELSystemLogEx().SetEnableOutput(true);
         GetZELSystemLogEx().AddOutput("overflow", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
         WaitForever();
+    } else if (mode == "time-zone-lock") {
+        if (!HoldTimeZoneLock())
+            return 3;
+        CrashByNullWrite();
     } else if (mode == "early-thread-overflow") {
         g_earlyThreadMayOverflow.Set();
         WaitForever();
