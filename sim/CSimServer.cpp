@@ -54,7 +54,7 @@ void CSimServer::Stop()
             m_stop = true;
         }
         m_changed.notify_all();
-        m_line.Wake();
+        m_line.Interrupt();
         m_thread.join();
     }
     m_line.Close();
@@ -90,7 +90,7 @@ void CSimServer::Disconnect(std::optional<std::chrono::milliseconds> returnAfter
         m_disconnectRequest = returnAfter;
     }
     m_changed.notify_all();
-    m_line.Wake();
+    m_line.Interrupt();
 }
 
 unsigned CSimServer::Connections() const

@@ -71,7 +71,7 @@ private:
     mutable std::mutex m_mutex; // the device, the faults and the requests below
     mutable std::condition_variable m_changed;
     CSimDevice m_device;
-    CZELSerialDevice m_line; // used by the server thread only, apart from Wake()
+    CZELSerialDevice m_line; // used by the server thread only, apart from Interrupt()
     std::string m_folder;
     std::string m_linkPath;
     std::string m_terminalPath;

@@ -1,7 +1,30 @@
 #include "zel/platform/CZELDynamicLibrary.h"
 
+#ifdef ZEL_RUN_GRAPHICAL_BOX
+#include "tools/ZELRunGraphicalBox.h"
+#include "zel/foundation/ZELMessageBox.h"
+#endif
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#ifdef ZEL_RUN_GRAPHICAL_BOX
+namespace {
+
+// A graphical session gives its programs the display to show windows on.
+bool InGraphicalSession()
+{
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+#endif
 
 int main(int argc, char** argv)
 {
@@ -28,6 +51,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zel-run: %s has no entry %s\n", libraryPath.c_str(), entryName.c_str());
         return 1;
     }
+#ifdef ZEL_RUN_GRAPHICAL_BOX
+    // Nobody may be looking at a terminal: the dialog's user sees a window.
+    if (InGraphicalSession())
+        ZELSetMessageBoxBackend(&ZELRunShowGraphicalBox);
+#endif
     using Entry = void (*)();
     reinterpret_cast<Entry>(symbol)();
     return 0;

@@ -3,6 +3,7 @@
 #include "app/core/UpdateTexts.h"
 #include "app/gui/CAboutDlg.h"
 #include "app/gui/CServiceConsoleWindow.h"
+#include "tools/ZELRunGraphicalBox.h"
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
@@ -64,17 +65,6 @@ void NameButtons(QMessageBox& box)
     for (const auto& [button, text] : buttons)
         if (QAbstractButton* shown = box.button(button))
             shown->setText(Text(text));
-}
-
-QMessageBox::Icon IconOf(unsigned int style)
-{
-    switch (style & 0xF0) {
-    case ZEL_MB_ICONERROR: return QMessageBox::Critical;
-    case ZEL_MB_ICONQUESTION: return QMessageBox::Question;
-    case ZEL_MB_ICONWARNING: return QMessageBox::Warning;
-    case ZEL_MB_ICONINFORMATION: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
-    }
 }
 
 } // namespace
@@ -333,7 +323,7 @@ void CUpdaterWindow::SetProgress(int percent)
 int CUpdaterWindow::ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style)
 {
     auto show = [this, text, caption, style] {
-        QMessageBox box(IconOf(style), Shown(caption), Shown(text),
+        QMessageBox box(ZELQtMessageBoxIcon(style), Shown(caption), Shown(text),
             (style & 0x0F) == ZEL_MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
         box.setObjectName("messageBox");
         NameButtons(box);

@@ -51,7 +51,9 @@ constexpr const char* kChildEnvironment = "";
 
 ZELTest::ProcessResult RunIn(const fs::path& folder, const std::string& program, const std::string& arguments)
 {
-    return ZELTest::RunProgram("cd " + Quoted(folder.string()) + " && " + kChildEnvironment + "timeout -s KILL " +
+    // Outside a graphical session, so that the helper's box is the message on standard error the tests read.
+    return ZELTest::RunProgram("cd " + Quoted(folder.string()) + " && " + kChildEnvironment +
+        "env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL " +
         std::to_string(kChildLimitSeconds) + " " + Quoted(program) + " " + arguments);
 }
 
@@ -147,8 +149,64 @@ INSTANTIATE_TEST_SUITE_P(EveryWayOfCrashing, CrashReports,
         CrashCase{"heap", "Fatal condition: The application has detected a heap corruption.",
             "CZELMemoryDump::CheckHeapConsistency()", true},
         CrashCase{"create-dump", "Fatal condition: CreateMemoryDump", "CZELMemoryDump::CreateMemoryDump()", false},
-        CrashCase{"provoke-crash", "Signal: SIGSEGV (11)", "CZELMemoryDump::ProvokeCrash()", false}),
+        CrashCase{"provoke-crash", "Signal: SIGSEGV (11)", "CZELMemoryDump::ProvokeCrash()", false},
+        // Threads that started before the handlers were installed.
+        CrashCase{"log-sink-overflow", "Signal: SIGSEGV (11)", "RecurseWithoutEnd(int)", false},
+        CrashCase{"early-thread-overflow", "Signal: SIGSEGV (11)", "RecurseWithoutEnd(int)", false},
+        // The log's output thread never gets to the fault's records: the report comes all the same.
+        CrashCase{"log-stuck-crash", "Signal: SIGSEGV (11)", "CrashByNullWrite()", false}),
     [](const ::testing::TestParamInfo<CrashCase>& info) {
+        std::string name = info.param.mode;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+// The fault comes while another thread holds the lock that the conversion to local time (for the
+// report's name) takes: the watchdog, armed before that step, still ends the process with exit code 1.
+TEST(CZELMemoryDump, ALockHeldElsewhereNeverKeepsTheProcessFromEnding)
+{
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = RunChild(folder.Path(), "time-zone-lock");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+}
+
+// What the log has accepted before a fatal end is in its file, the records that explain the end among them.
+struct LoggedCrashCase
+{
+    const char* mode;
+    int divisor;
+    std::vector<std::string> lines; // each in the log file
+};
+
+class LoggedCrashes : public ::testing::TestWithParam<LoggedCrashCase>
+{
+};
+
+TEST_P(LoggedCrashes, LeaveTheirRecordsInTheLogFile)
+{
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = RunChild(folder.Path(), GetParam().mode, GetParam().divisor);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(Reports(folder.Path()).size(), 1u) << result.output;
+    std::string log;
+    if (fs::is_directory(folder.Path() / "Logs")) {
+        for (const auto& entry : fs::directory_iterator(folder.Path() / "Logs"))
+            log += ZELTest::ReadFile(entry.path().string());
+    }
+    for (const std::string& line : GetParam().lines)
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log.substr(log.size() - std::min<std::size_t>(log.size(), 2000));
+}
+
+INSTANTIATE_TEST_SUITE_P(FatalEnds, LoggedCrashes,
+    ::testing::Values(
+        // Unscaled, so that the log has its whole second to get past the slow pane.
+        LoggedCrashCase{"log-provoke-crash", 1,
+            {";\"marker\"\r\n", ";fatal;;CZELMemoryDump;;\"The application is going to provoke a crash.\"\r\n"}},
+        LoggedCrashCase{"log-terminate", kChildDivisor,
+            {";fatal;;CZELMemoryDump;;\"A critical error has been detected.\r\nFile: \r\nFunction: std::terminate\r\n"
+             "Line: 0\r\nExpression: an uncaught exception of type std::runtime_error: thrown on purpose\r\n"
+             "Thread ID: "}}),
+    [](const ::testing::TestParamInfo<LoggedCrashCase>& info) {
         std::string name = info.param.mode;
         std::replace(name.begin(), name.end(), '-', '_');
         return name;

@@ -2,15 +2,25 @@
 // their own and read the report it leaves in Dumps.
 //
 //   zel_crash_child MODE [DIVISOR [APPLICATION NAME]]
+//
+// Modes that start with "log-" start the system log first, as the program does, so that its
+// output thread runs before the crash handlers are installed.
 
 #include "zel/crash/CZELMemoryDump.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/log/CZELSystemLogEx.h"
 #include "zel/platform/CZELEvent.h"
 #include "zel/platform/CZELNativeThread.h"
+#include "zel/platform/ZELProcess.h"
+#include "zel/platform/ZELSystemTime.h"
 #include "zel/threads/CZELMonitoredThread.h"
 #include "zel/threads/CZELThreadMonitor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -94,6 +104,62 @@ __attribute__((noinline)) int RecurseWithoutEnd(int depth)
     return RecurseWithoutEnd(depth + 1) + frame[0];
 }
 
+// A log pane that overflows the output thread's stack when it is shown the line "overflow", that
+// is slow to show the line "hold", as a pane of a busy window is, and never shows "stuck".
+CZELEvent g_paneHolds;
+
+class ChildLogPane : public IZELLogLineSink
+{
+public:
+    void AppendLine(const std::string& line) override
+    {
+        if (line.find("overflow") != std::string::npos)
+            RecurseWithoutEnd(0);
+        if (line.find("stuck") != std::string::npos)
+            WaitForever();
+        if (line.find("hold") != std::string::npos) {
+            g_paneHolds.Set();
+            CZELEvent().Wait(std::chrono::milliseconds(300));
+        }
+    }
+};
+
+ChildLogPane g_logPane;
+
+// A thread that holds the C library's time-zone lock for good: the first conversion to local time
+// reads the zone file, here a FIFO that never gets its data. Returns once the thread is in that read.
+bool HoldTimeZoneLock()
+{
+    if (::mkfifo("zone", 0600) != 0)
+        return false;
+    const std::string zone = ZELPlatform::GetCurrentDirectory() + "/zone";
+    ::setenv("TZ", zone.c_str(), 1);
+    static CZELNativeThread holder;
+    holder.Start([] {
+        SYSTEMTIME local;
+        ZELPlatform::GetLocalTime(local);
+    });
+    // A writer can open the FIFO once the reader has; the writer then stays, sending nothing.
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        if (::open("zone", O_WRONLY | O_NONBLOCK | O_CLOEXEC) >= 0)
+            return true;
+        CZELEvent().Wait(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// A library thread started before the handlers are installed; it overflows its stack once told.
+CZELEvent g_earlyThreadMayOverflow;
+CZELNativeThread g_earlyThread;
+
+void StartEarlyThread()
+{
+    g_earlyThread.Start([] {
+        g_earlyThreadMayOverflow.Wait(std::chrono::milliseconds(-1));
+        RecurseWithoutEnd(0);
+    });
+}
+
 __attribute__((noinline)) void CrashByCreateMemoryDump()
 {
     GetZELMemoryDump().CreateMemoryDump();
@@ -140,6 +206,34 @@ int Run(const std::string& mode)
         CrashByCreateMemoryDump();
     else if (mode == "provoke-crash")
         dump.ProvokeCrash();
+    else if (mode == "log-provoke-crash") {
+        // The fault comes while the output thread holds "marker" in its file buffer, busy with the
+        // next line; the records it has not reached yet follow.
+        CZELSystemLogEx& log = GetZELSystemLogEx();
+        log.SetEnableOutput(true);
+        log.AddOutput("marker", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
+        log.AddOutput("hold", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
+        if (!g_paneHolds.Wait(std::chrono::seconds(10)))
+            return 3;
+        dump.ProvokeCrash();
+    } else if (mode == "log-stuck-crash") {
+        GetZELSystemLogEx().SetEnableOutput(true);
+        GetZELSystemLogEx().AddOutput("stuck", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
+        CrashByNullWrite();
+    } else if (mode == "log-terminate")
+        CrashByUncaughtException();
+    else if (mode == "log-sink-overflow") {
+        GetZELSystemLogEx().SetEnableOutput(true);
+        GetZELSystemLogEx().AddOutput("overflow", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
+        WaitForever();
+    } else if (mode == "time-zone-lock") {
+        if (!HoldTimeZoneLock())
+            return 3;
+        CrashByNullWrite();
+    } else if (mode == "early-thread-overflow") {
+        g_earlyThreadMayOverflow.Set();
+        WaitForever();
+    }
     else if (mode == "heap") {
         dump.SetDumpAfterHeapCorruption(true);
         dump.ProvokeHeapCorruption();
@@ -187,6 +281,11 @@ int main(int argc, char** argv)
         return 2;
     }
     ZELScaleTimesForTests(argc > 2 ? std::atoi(argv[2]) : 1);
+    const std::string mode = argv[1];
+    if (mode.starts_with("log-"))
+        GetZELSystemLogEx().Initialize(&g_logPane, "Crash Test", "1.0");
+    if (mode == "early-thread-overflow")
+        StartEarlyThread();
     GetZELMemoryDump().Initialize(argc > 3 ? argv[3] : "Crash Test");
-    return Run(argv[1]);
+    return Run(mode);
 }

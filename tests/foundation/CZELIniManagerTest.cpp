@@ -137,6 +137,36 @@ TEST_F(CZELIniManagerTest, WriteKeepsEveryOtherByte)
     }
 }
 
+TEST_F(CZELIniManagerTest, DuplicatesAreReadAndWrittenAtTheirFirstOccurrence)
+{
+    struct Case
+    {
+        const char* name;
+        std::string before;
+        const char* read; // the value before the write, or nullptr for not found
+        std::string after; // the file after writing K=new
+    };
+    const Case cases[] = {
+        {"duplicate key", "[S]\nK=first\nK=second\n", "first", "[S]\nK=new\nK=second\n"},
+        {"duplicate key, other case", "[S]\nk = first\nK=second\n", "first", "[S]\nK=new\nK=second\n"},
+        {"duplicate section", "[S]\nK=first\n[T]\nK=other\n[s]\nK=second\n", "first",
+            "[S]\nK=new\n[T]\nK=other\n[s]\nK=second\n"},
+        {"key only in the later section", "[S]\nX=1\n[S]\nK=second\n", nullptr,
+            "[S]\nX=1\nK=new\n[S]\nK=second\n"},
+        {"byte order mark", "\xEF\xBB\xBF[S]\nK=first\n[S]\nK=second\n", "first",
+            "\xEF\xBB\xBF[S]\nK=new\n[S]\nK=second\n"},
+    };
+    for (const Case& c : cases) {
+        ZELTest::WriteFile(path, c.before);
+        long status = 0;
+        EXPECT_EQ(Get("S", "K", &status), c.read ? c.read : "untouched") << c.name;
+        EXPECT_EQ(status, c.read ? ZEL_STATUS_SUCCESS : ZEL_STATUS_NOT_FOUND) << c.name;
+        ASSERT_EQ(ini.SetEntry("S", "K", "new", path), ZEL_STATUS_SUCCESS) << c.name;
+        EXPECT_EQ(ZELTest::ReadFile(path), c.after) << c.name;
+        EXPECT_EQ(Get("S", "K"), "new") << c.name;
+    }
+}
+
 TEST_F(CZELIniManagerTest, RefusesTextThatWouldAddLines)
 {
     ZELTest::WriteFile(path, "[S]\nK=old\n");

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -99,6 +102,57 @@ TEST_F(CZELSerialDeviceTest, ReadEndsAtDeadlineOrWake)
     std::thread waker([this] { port.Wake(); });
     EXPECT_EQ(port.Read(buffer, sizeof buffer, n, CZELDeadline(30s)), IoResult::Woken);
     waker.join();
+}
+
+// A write waits while the line's queue is full; a Wake() meant for the next read wait never cuts it
+// short (a packet goes out whole), and stays for that read wait.
+TEST_F(CZELSerialDeviceTest, AWakeNeverCutsAWriteShort)
+{
+    std::vector<std::uint8_t> data(256 * 1024); // more than the line's queue holds
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7);
+    port.Wake(); // a stale wake, meant for a read wait that did not come
+    std::vector<std::uint8_t> arrived;
+    std::thread reader([&] { arrived = ReadExactly(device, data.size()); });
+    std::size_t written = 0;
+    EXPECT_EQ(port.Write(data.data(), data.size(), written, CZELDeadline(30s)), IoResult::Done);
+    reader.join();
+    EXPECT_EQ(written, data.size());
+    EXPECT_TRUE(arrived == data) << arrived.size() << " of " << data.size() << " bytes arrived";
+
+    std::uint8_t buffer[8];
+    std::size_t n = 0;
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, n, CZELDeadline(30s)), IoResult::Woken);
+}
+
+// A stop still ends a write that the other side never lets finish.
+TEST_F(CZELSerialDeviceTest, AnInterruptEndsABlockedWrite)
+{
+    std::vector<std::uint8_t> data(256 * 1024);
+    std::thread stopper([this] { port.Interrupt(); });
+    std::size_t written = 0;
+    EXPECT_EQ(port.Write(data.data(), data.size(), written, CZELDeadline(30s)), IoResult::Woken);
+    stopper.join();
+    EXPECT_LT(written, data.size());
+}
+
+// The exclusive flag of an open port is cleared when it closes: on a pseudo-terminal it would
+// outlive the close and refuse every later open by an ordinary user.
+TEST_F(CZELSerialDeviceTest, ClosingClearsTheExclusiveFlag)
+{
+    const auto exclusive = [this] {
+        const int fd = ::open(peerPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        EXPECT_GE(fd, 0) << std::strerror(errno);
+        int flag = -1;
+        EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &flag), 0) << std::strerror(errno);
+        ::close(fd);
+        return flag;
+    };
+    port.Close();
+    EXPECT_EQ(exclusive(), 0);
+    ASSERT_EQ(port.Open(peerPath, 115200, CZELSerialDevice::Parity::None), 0);
+    port.Close();
+    EXPECT_EQ(exclusive(), 0);
 }
 
 // The second open finds the line already at 8E1, which the C library reports differently.

@@ -32,7 +32,7 @@ public:
     ~SimulatedLine()
     {
         m_stop = true;
-        m_device.Wake();
+        m_device.Interrupt();
         m_thread.join();
     }
     const std::string& Path() const { return m_path; }

@@ -28,6 +28,19 @@ std::int64_t ThresholdUnits()
     return ZELTimes().threadHangThreshold.count() * 10000;
 }
 
+// The end of a hang report: the local date and time of the thread's last stamp.
+std::string LastResponseText(std::int64_t stamp)
+{
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    EXPECT_TRUE(ZELPlatform::FileTimeToSystemTime(stamp, utc));
+    EXPECT_TRUE(ZELPlatform::UtcToLocalTime(utc, local));
+    char text[64];
+    std::snprintf(text, sizeof text, "last response; %04i-%02i-%02i; %02i:%02i:%02i", local.wYear, local.wMonth,
+        local.wDay, local.wHour, local.wMinute, local.wSecond);
+    return text;
+}
+
 // Collects what reaches the fatal entry point.
 std::mutex g_fatalMutex;
 std::string g_fatalReason;
@@ -99,27 +112,62 @@ TEST(CZELThreadMonitor, ReportsOnlyAThreadSilentForMoreThanTheThreshold)
     idle.UpdateStatus();
     monitor.RegisterObject(&idle);
     const std::int64_t stamp = idle.GetLastTimestamp();
+    const auto response = idle.GetLastResponse();
 
-    monitor.CheckObjects(stamp + ThresholdUnits());
+    monitor.CheckObjects(response + ZELTimes().threadHangThreshold);
     EXPECT_FALSE(monitor.IsObjectTimeout());
     EXPECT_EQ(g_fatalCalls.load(), 0);
 
-    monitor.CheckObjects(stamp + ThresholdUnits() + 1);
+    monitor.CheckObjects(response + ZELTimes().threadHangThreshold + 1ns);
     EXPECT_TRUE(monitor.IsObjectTimeout());
     EXPECT_EQ(g_fatalCalls.load(), 1);
 
-    SYSTEMTIME utc;
-    SYSTEMTIME local;
-    ASSERT_TRUE(ZELPlatform::FileTimeToSystemTime(stamp, utc));
-    ASSERT_TRUE(ZELPlatform::UtcToLocalTime(utc, local));
-    char expected[256];
-    std::snprintf(expected, sizeof expected,
-        "%s; thread ID; -6; last response; %04i-%02i-%02i; %02i:%02i:%02i", kHungLine, local.wYear, local.wMonth,
-        local.wDay, local.wHour, local.wMinute, local.wSecond);
+    const std::string expected = std::string(kHungLine) + "; thread ID; -6; " + LastResponseText(stamp);
     ASSERT_TRUE(log.sink.WaitForLine(kText3));
     EXPECT_EQ(log.sink.CountContaining(expected), 1u) << expected;
     EXPECT_EQ(g_fatalReason, expected);
     monitor.UnregisterObject(&idle);
+}
+
+// The wall clock steps (a time synchronisation, a laptop resumed): the silence is measured on the
+// monotonic clock, and the report still shows the wall time of the last stamp.
+TEST(CZELThreadMonitor, AStepOfTheWallClockDeclaresNoThreadHung)
+{
+    ZELTest::ScopedSystemLog log;
+    FatalHandlerScope fatal;
+    CZELThreadMonitor monitor;
+    CZELMonitoredThread worker;
+    worker.UpdateStatus();
+    monitor.RegisterObject(&worker);
+    const std::int64_t stamp = worker.GetLastTimestamp();
+
+    class WallClockStep
+    {
+    public:
+        explicit WallClockStep(ZELPlatform::FileTime step)
+            : m_step(step)
+        {
+            ZELPlatform::StepWallClockForTests(step);
+        }
+        ~WallClockStep() { ZELPlatform::StepWallClockForTests(-m_step); }
+
+    private:
+        ZELPlatform::FileTime m_step;
+    };
+    for (const ZELPlatform::FileTime step : {10 * ThresholdUnits(), -10 * ThresholdUnits()}) {
+        WallClockStep stepped(step);
+        monitor.CheckObjects();
+        EXPECT_FALSE(monitor.IsObjectTimeout()) << "step " << step;
+    }
+    EXPECT_EQ(g_fatalCalls.load(), 0);
+
+    {
+        WallClockStep stepped(-10 * ThresholdUnits());
+        monitor.CheckObjects(worker.GetLastResponse() + ZELTimes().threadHangThreshold + 1ns);
+    }
+    EXPECT_EQ(g_fatalCalls.load(), 1);
+    EXPECT_NE(g_fatalReason.find(LastResponseText(stamp)), std::string::npos) << g_fatalReason;
+    monitor.UnregisterObject(&worker);
 }
 
 TEST(CZELThreadMonitor, ReportsOneHangPerProcess)
@@ -142,10 +190,10 @@ TEST(CZELThreadMonitor, ReportsOneHangPerProcess)
     monitor.RegisterObject(&first);
     monitor.RegisterObject(&second);
 
-    const std::int64_t now = std::max(first.GetLastTimestamp(), second.GetLastTimestamp()) + ThresholdUnits() + 1;
+    const auto now = std::max(first.GetLastResponse(), second.GetLastResponse()) + ZELTimes().threadHangThreshold + 1ns;
     monitor.CheckObjects(now);
     monitor.RegisterObject(&later);
-    monitor.CheckObjects(later.GetLastTimestamp() + 2 * ThresholdUnits());
+    monitor.CheckObjects(later.GetLastResponse() + 2 * ZELTimes().threadHangThreshold);
 
     firstGate.release.Set();
     secondGate.release.Set();

@@ -13,12 +13,14 @@
 #include "zel/platform/ZELHeapCheck.h"
 #include "zel/platform/ZELProcess.h"
 #include "zel/platform/ZELSystemTime.h"
+#include "zel/platform/ZELThreadName.h"
 
 #include <cxxabi.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -327,19 +329,8 @@ std::string CZELMemoryDump::GetDumpDirectory() const
     return m_dumpDirectory;
 }
 
-namespace {
-
-// Records logged just before a fatal end (the reason among them) reach the file before the process ends.
-void WriteOutLogBeforeCrash()
-{
-    GetZELSystemLogEx().WaitUntilWritten(ZELTimes().fatalLogFlush);
-}
-
-} // namespace
-
 void CZELMemoryDump::RaiseFatalStatic(const std::string& reason)
 {
-    WriteOutLogBeforeCrash();
     ZELPlatform::RaiseCrash(reason.c_str());
 }
 
@@ -352,7 +343,6 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
 {
     if (GetZELMemoryDump().m_handlersInstalled.load()) {
         AddOutputStatic(kPureVirtualText, ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
-        WriteOutLogBeforeCrash();
         ZELPlatform::RaiseCrash(kPureVirtualText);
     }
     std::abort();
@@ -360,23 +350,29 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
 
 void CZELMemoryDump::TopLevelTerminateHandlerRoutine()
 {
-    std::string reason = "std::terminate";
+    std::string cause;
     if (const std::type_info* type = abi::__cxa_current_exception_type()) {
         int status = 0;
         std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
-        reason += " after an uncaught exception of type ";
-        reason += status == 0 && name ? name.get() : type->name();
+        cause = "an uncaught exception of type ";
+        cause += status == 0 && name ? name.get() : type->name();
         try {
             std::rethrow_exception(std::current_exception());
         } catch (const std::exception& exception) {
-            reason += ": ";
-            reason += exception.what();
+            cause += ": ";
+            cause += exception.what();
         } catch (...) {
         }
     } else {
-        reason += " without an active exception";
+        cause = "no active exception";
     }
-    WriteOutLogBeforeCrash();
+    // The runtime's fatal-error record: this runtime names neither file nor line, only the cause.
+    char record[1024];
+    std::snprintf(record, sizeof record,
+        "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
+        "", "std::terminate", 0, cause.c_str(), static_cast<int>(ZELPlatform::GetCurrentThreadId()));
+    AddOutputStatic(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
+    const std::string reason = "std::terminate after " + cause;
     ZELPlatform::RaiseCrash(reason.c_str());
     std::abort();
 }
@@ -400,6 +396,14 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
     if (number >= 2)
         ZELPlatform::SleepMilliseconds(static_cast<std::uint64_t>(number) * ZELTimes().secondFaultWait.count());
 
+    // From here on every step may wait on a lock the faulting code holds (the log's, the time
+    // zone's, the symboliser's): bounded, the process still ends.
+    const auto flush = ZELTimes().fatalLogFlush;
+    ZELPlatform::StartCrashWatchdog(static_cast<std::uint64_t>((flush + ZELTimes().crashReportLimit).count()));
+    // What the log has accepted (the records that explain the fault among them) reaches its file
+    // before the report; a fault on the log's own thread waits out the time and goes on.
+    GetZELSystemLogEx().WaitUntilWritten(flush);
+
     SYSTEMTIME local;
     ZELPlatform::GetLocalTime(local);
     CZELFixedText path;
@@ -419,10 +423,7 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
         header.AppendUnsigned(static_cast<std::uint64_t>(number)).Append("\nDump type: ");
         header.AppendHex(static_cast<std::uint32_t>(m_dumpType.load()), 8).Append("\n\n");
         int error = ZELPlatform::WriteText(fd, header.Text());
-        // The symboliser may wait on a lock the faulting code holds: bounded, the process still ends.
-        ZELPlatform::StartCrashWatchdog(static_cast<std::uint64_t>(ZELTimes().crashReportLimit.count()));
         const int reportError = ZELPlatform::WriteCrashReport(fd, info, info.nesting == 1);
-        ZELPlatform::CancelCrashWatchdog();
         if (error == 0)
             error = reportError;
         if (error == 0) {
@@ -433,6 +434,7 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
         }
         ZELPlatform::CloseReportFile(fd);
     }
+    ZELPlatform::CancelCrashWatchdog();
 
     if (m_messageBox.load()) {
         CZELFixedText box;

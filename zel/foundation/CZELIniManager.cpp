@@ -36,6 +36,9 @@ bool EqualNoCase(std::string_view a, std::string_view b)
 // Name of a section header line ("[name]"), or nothing for any other line.
 std::optional<std::string_view> SectionName(std::string_view line)
 {
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    if (line.starts_with(byteOrderMark))
+        line.remove_prefix(byteOrderMark.size());
     line = Trim(line);
     if (line.size() < 2 || line.front() != '[')
         return std::nullopt;
@@ -77,6 +80,31 @@ std::vector<std::string> SplitLines(const std::string& content)
     return lines;
 }
 
+// Lines [first, end) of the first section of that name: a later section of the same name and
+// every duplicate key after the first are never read and never written.
+struct SectionLines
+{
+    std::size_t first;
+    std::size_t end;
+};
+
+std::optional<SectionLines> FindFirstSection(const std::vector<std::string>& lines, std::string_view section)
+{
+    std::optional<SectionLines> found;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto name = SectionName(lines[i]);
+        if (!name)
+            continue;
+        if (found) {
+            found->end = i;
+            return found;
+        }
+        if (EqualNoCase(*name, section))
+            found = SectionLines{i + 1, lines.size()};
+    }
+    return found;
+}
+
 } // namespace
 
 CZELIniManager::CZELIniManager()
@@ -102,11 +130,20 @@ long CZELIniManager::GetEntry(const std::string& section, const std::string& key
 
     // The parser stops at a NUL byte; the writer does not, so neither may the reader.
     std::replace(content.begin(), content.end(), '\0', ' ');
-    CSimpleIniA ini(/*isUtf8=*/false, /*multiKey=*/false, /*multiLine=*/false);
-    ini.SetQuotes(true);
-    if (ini.LoadData(content.data(), content.size()) < 0)
+    const std::vector<std::string> lines = SplitLines(content);
+    const auto span = FindFirstSection(lines, section);
+    if (!span)
         return ZEL_STATUS_NOT_FOUND;
-    const char* found = ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    // The parser sees only that section, under a name of its own, and keeps every duplicate key
+    // so that the first one can be taken.
+    std::string body = "[s]\n";
+    for (std::size_t i = span->first; i < span->end; ++i)
+        body += lines[i];
+    CSimpleIniA ini(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false);
+    ini.SetQuotes(true);
+    if (ini.LoadData(body.data(), body.size()) < 0)
+        return ZEL_STATUS_NOT_FOUND;
+    const char* found = ini.GetValue("s", key.c_str(), nullptr);
     if (found == nullptr || *found == '\0')
         return ZEL_STATUS_NOT_FOUND;
     value->assign(found, std::min(std::char_traits<char>::length(found), kBufferSize - 1));
@@ -131,22 +168,11 @@ long CZELIniManager::SetEntry(const std::string& section, const std::string& key
     std::vector<std::string> lines = SplitLines(content);
     const std::string entry = key + "=" + value;
 
-    // Find the section, then the key inside it, or the place after the section's last entry.
-    std::optional<std::size_t> sectionLine;
+    // The key inside the section, or the place after the section's last entry.
+    const auto span = FindFirstSection(lines, section);
     std::optional<std::size_t> keyLine;
-    std::size_t insertAt = lines.size();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (const auto name = SectionName(lines[i])) {
-            if (sectionLine)
-                break;
-            if (EqualNoCase(*name, section)) {
-                sectionLine = i;
-                insertAt = i + 1;
-            }
-            continue;
-        }
-        if (!sectionLine)
-            continue;
+    std::size_t insertAt = span ? span->first : lines.size();
+    for (std::size_t i = insertAt; span && i < span->end; ++i) {
         if (const auto name = KeyName(lines[i]); name && EqualNoCase(*name, key)) {
             keyLine = i;
             break;
@@ -162,7 +188,7 @@ long CZELIniManager::SetEntry(const std::string& section, const std::string& key
         std::string& line = lines[*keyLine];
         const auto ending = line.find_first_of("\r\n");
         line = entry + (ending == std::string::npos ? std::string() : line.substr(ending));
-    } else if (sectionLine) {
+    } else if (span) {
         if (insertAt > 0 && !endsWithNewline(lines[insertAt - 1]))
             lines[insertAt - 1] += newline;
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry + newline);

@@ -171,6 +171,12 @@ long CZELSystemLogEx::RunOutputThread()
         std::unique_ptr<_ZEL_SYSTEM_LOG_EX_ENTRY> entry = takeFirst();
         if (entry) {
             ProcessEntry(entry.get());
+            // A process about to end waits for this record: written now, not when the queue runs dry.
+            if (const std::int64_t target = m_flushTarget.load(); target > m_flushedTarget && m_processedNumber >= target) {
+                FlushFile();
+                PublishWritten();
+                m_flushedTarget = target;
+            }
             continue;
         }
         FlushFile();
@@ -202,6 +208,9 @@ long CZELSystemLogEx::WaitUntilWritten(std::chrono::milliseconds timeout)
     if (!m_thread.IsRunning())
         return ZEL_STATUS_NOT_INITIALIZED;
     const std::int64_t target = m_numberCounter.load();
+    std::int64_t asked = m_flushTarget.load();
+    while (asked < target && !m_flushTarget.compare_exchange_weak(asked, target)) {
+    }
     m_thread.SetSoftStop(); // wakes the thread out of its idle wait
     std::unique_lock lock(m_writtenLock);
     return m_writtenChanged.wait_for(lock, timeout, [&] { return m_writtenNumber >= target; })

@@ -151,6 +151,9 @@ private:
     std::condition_variable m_writtenChanged;
     std::int64_t m_writtenNumber = 0;
     std::int64_t m_processedNumber = 0; // output thread only
+    // Number of the last record a WaitUntilWritten waits for, and the last one flushed for it.
+    std::atomic<std::int64_t> m_flushTarget{0};
+    std::int64_t m_flushedTarget = 0; // output thread only
 
     CZELRecursiveMutex m_queueLock;
     std::deque<std::unique_ptr<_ZEL_SYSTEM_LOG_EX_ENTRY>> m_pending;

@@ -39,14 +39,16 @@ bool IsDeviceGone(int error)
 
 CZELSerialDevice::CZELSerialDevice()
     : m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    , m_interruptFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 
 CZELSerialDevice::~CZELSerialDevice()
 {
     Close();
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    for (const int fd : {m_wakeFd, m_interruptFd})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 std::string CZELSerialDevice::ResolvePortName(const std::string& name)
@@ -128,6 +130,7 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     if (fd < 0)
         return m_lastError = errno;
     const auto fail = [&](int error) {
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return m_lastError = error;
     };
@@ -219,29 +222,35 @@ void CZELSerialDevice::Close()
         ::close(m_peerFd);
     m_peerFd = -1;
     if (m_fd >= 0) {
+        // The exclusive flag belongs to the terminal, not to this descriptor: left set, it would
+        // outlive the close (a pseudo-terminal lives on) and refuse every later non-root open.
+        ::ioctl(m_fd, TIOCNXCL);
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }
     m_fd = -1;
 }
 
-CZELSerialDevice::IoResult CZELSerialDevice::WaitFor(short events, const CZELDeadline& deadline)
+CZELSerialDevice::IoResult CZELSerialDevice::WaitFor(short events, const CZELDeadline& deadline, bool wakeable)
 {
     for (;;) {
-        pollfd fds[2] = {{m_fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+        // A wait that Wake() may not end leaves its count for the next wait that it may.
+        pollfd fds[3] = {{m_fd, events, 0}, {m_interruptFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         const auto remaining = deadline.Remaining();
         const int timeout = deadline.IsNever() ? -1 : static_cast<int>(std::min<long long>(remaining.count(), INT_MAX));
-        const int ready = ::poll(fds, 2, timeout);
+        const int ready = ::poll(fds, wakeable ? 3 : 2, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             m_lastError = errno;
             return IoResult::Failed;
         }
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
-            return IoResult::Woken;
+        for (const pollfd& signal : {fds[1], fds[2]}) {
+            if (signal.revents & POLLIN) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = ::read(signal.fd, &count, sizeof count);
+                return IoResult::Woken;
+            }
         }
         if (fds[0].revents & POLLNVAL) {
             m_lastError = EBADF;
@@ -277,7 +286,7 @@ CZELSerialDevice::IoResult CZELSerialDevice::Read(std::uint8_t* buffer, std::siz
             m_lastError = EIO;
             return IoResult::Gone;
         }
-        const IoResult waited = WaitFor(POLLIN, deadline);
+        const IoResult waited = WaitFor(POLLIN, deadline, true);
         if (waited != IoResult::Done)
             return waited;
     }
@@ -299,7 +308,7 @@ CZELSerialDevice::IoResult CZELSerialDevice::Write(const std::uint8_t* data, std
             m_lastError = errno;
             return IsDeviceGone(errno) ? IoResult::Gone : IoResult::Failed;
         }
-        const IoResult waited = WaitFor(POLLOUT, deadline);
+        const IoResult waited = WaitFor(POLLOUT, deadline, false);
         if (waited != IoResult::Done)
             return waited;
     }
@@ -318,8 +327,22 @@ void CZELSerialDevice::Drain()
         ::tcdrain(m_fd);
 }
 
-void CZELSerialDevice::Wake()
+namespace {
+
+void Signal(int eventFd)
 {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = ::write(eventFd, &one, sizeof one);
+}
+
+} // namespace
+
+void CZELSerialDevice::Wake() { Signal(m_wakeFd); }
+
+void CZELSerialDevice::Interrupt() { Signal(m_interruptFd); }
+
+void CZELSerialDevice::ForgetInterrupt()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(m_interruptFd, &count, sizeof count);
 }

@@ -7,8 +7,8 @@
 #include <string>
 
 // A serial device (or pseudo-terminal) opened exclusively in raw mode. All waits are bounded by a
-// deadline and can be cut short from another thread with Wake(). Results carry the errno of a
-// failure; nothing is logged here.
+// deadline; a read wait can be cut short from another thread with Wake(), any wait with
+// Interrupt(). Results carry the errno of a failure; nothing is logged here.
 class CZELSerialDevice
 {
 public:
@@ -23,7 +23,7 @@ public:
     {
         Done,     // data moved (the count tells how much)
         TimedOut, // the deadline passed first
-        Woken,    // Wake() was called
+        Woken,    // Wake() (a read) or Interrupt() (any wait) was called
         Gone,     // the device disappeared (hang-up, EIO, ENXIO): reopen to continue
         Closed,   // the device is not open
         Failed,   // any other error; LastError() tells which
@@ -70,24 +70,31 @@ public:
 
     // Reads what has arrived, up to `size` bytes, waiting until at least one byte is there.
     IoResult Read(std::uint8_t* buffer, std::size_t size, std::size_t& received, const CZELDeadline& deadline);
-    // Writes every byte, waiting while the driver's queue is full.
+    // Writes every byte, waiting while the driver's queue is full. Only Interrupt() ends it early:
+    // a Wake() meant for the next read never cuts a packet short.
     IoResult Write(const std::uint8_t* data, std::size_t size, std::size_t& written, const CZELDeadline& deadline);
     // Drops whatever is queued in both directions.
     void Flush();
     // Waits until every written byte has left.
     void Drain();
 
-    // Ends a wait in progress on another thread (or the next one, once) with IoResult::Woken.
+    // Ends a read wait in progress on another thread (or the next one, once) with IoResult::Woken.
     void Wake();
+    // Ends any wait, read or write, in progress (or the next one, once) with IoResult::Woken: for
+    // a stop or for taking the line away from a writer.
+    void Interrupt();
+    // Drops an Interrupt() that no wait has taken, once its caller has what it interrupted for.
+    void ForgetInterrupt();
 
     int LastError() const { return m_lastError; }
     OpenStep LastOpenStep() const { return m_openStep; }
 
 private:
-    IoResult WaitFor(short events, const CZELDeadline& deadline);
+    IoResult WaitFor(short events, const CZELDeadline& deadline, bool wakeable);
 
     int m_fd = -1;
     int m_wakeFd = -1;
+    int m_interruptFd = -1;
     int m_peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
     int m_lastError = 0;
     OpenStep m_openStep = OpenStep::None;

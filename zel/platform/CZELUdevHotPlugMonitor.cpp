@@ -1,5 +1,7 @@
 #include "zel/platform/CZELUdevHotPlugMonitor.h"
 
+#include "zel/platform/ZELCrashSignals.h"
+
 #include "zel/platform/ZELThreadName.h"
 
 #include <libudev.h>
@@ -50,7 +52,11 @@ int CZELUdevHotPlugMonitor::Start(Callback callback)
     m_callback = std::move(callback);
     m_running = true;
     try {
-        m_thread = std::thread([this] { Run(); });
+        m_thread = std::thread([this] {
+            void* alternateStack = ZELPlatform::AttachAlternateSignalStack(); // for a stack overflow's report
+            Run();
+            ZELPlatform::ReleaseAlternateSignalStack(alternateStack);
+        });
     } catch (const std::system_error& error) {
         m_running = false;
         return fail(error.code().value());

@@ -77,8 +77,8 @@ void OnWatchdog(int)
 
 void* AttachAlternateSignalStack()
 {
-    if (g_handler.load() == nullptr)
-        return nullptr;
+    // Also before the handlers are installed: a thread that started earlier (the log's output
+    // thread) must still have a stack to report its own stack overflow on.
     void* memory = ::mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED)

@@ -28,8 +28,8 @@ using CrashHandler = void (*)(const CrashInfo& info);
 int InstallCrashSignalHandlers(CrashHandler handler);
 bool CrashSignalHandlersInstalled();
 
-// Gives the calling thread an alternate signal stack while crash handlers are installed; the result
-// goes to ReleaseAlternateSignalStack when the thread ends (null when none was made).
+// Gives the calling thread an alternate signal stack, whether or not crash handlers are installed
+// yet; the result goes to ReleaseAlternateSignalStack when the thread ends (null when none was made).
 void* AttachAlternateSignalStack();
 void ReleaseAlternateSignalStack(void* stack);
 

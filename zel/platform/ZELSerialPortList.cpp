@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -11,15 +13,13 @@ namespace ZELPlatform {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+constexpr const char* kSystemSysfs = "/sys";
+
 std::string Property(udev_device* device, const char* name)
 {
-    const char* value = ::udev_device_get_property_value(device, name);
-    return value != nullptr ? value : "";
-}
-
-std::string Attribute(udev_device* device, const char* name)
-{
-    const char* value = device != nullptr ? ::udev_device_get_sysattr_value(device, name) : nullptr;
+    const char* value = device != nullptr ? ::udev_device_get_property_value(device, name) : nullptr;
     return value != nullptr ? value : "";
 }
 
@@ -31,30 +31,129 @@ std::string FirstNonEmpty(std::initializer_list<std::string> values)
     return {};
 }
 
-// udev's link list is separated by spaces; the by-id link names the adapter, not the plug order.
-std::string ByIdLink(udev_device* device)
+// The first line of a sysfs attribute file, without its line end; empty when there is none.
+std::string ReadAttribute(const fs::path& file)
 {
-    std::istringstream links(Property(device, "DEVLINKS"));
-    std::string link;
-    while (links >> link)
-        if (link.rfind("/dev/serial/by-id/", 0) == 0)
-            return link;
-    return {};
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
 }
 
-std::string DriverOf(udev_device* device)
+// The device folder of a tty in sysfs, with every link resolved; empty when it is gone.
+fs::path DeviceFolder(const fs::path& sysPath)
 {
-    const std::string own = Property(device, "ID_USB_DRIVER");
-    if (!own.empty())
-        return own;
-    // Newer kernels put the serial core's own "port" and "ctrl" devices between a UART and its tty.
-    for (udev_device* parent = ::udev_device_get_parent(device); parent != nullptr;
-         parent = ::udev_device_get_parent(parent)) {
-        const char* driver = ::udev_device_get_driver(parent);
-        if (driver != nullptr && std::strcmp(driver, "port") != 0 && std::strcmp(driver, "ctrl") != 0)
+    std::error_code error;
+    fs::path folder = fs::canonical(sysPath, error);
+    return error ? fs::path() : folder;
+}
+
+// Driver of the hardware behind a tty: the first device up the tree that has one, passing over the
+// serial core's own "port" and "ctrl" devices that newer kernels put between a UART and its tty.
+std::string DriverOf(const fs::path& folder, const fs::path& root)
+{
+    std::error_code error;
+    for (fs::path device = folder.parent_path(); !device.empty() && device != root && device != device.parent_path();
+         device = device.parent_path()) {
+        const fs::path link = device / "driver";
+        if (!fs::is_symlink(link, error))
+            continue;
+        const std::string driver = fs::read_symlink(link, error).filename().string();
+        if (!error && driver != "port" && driver != "ctrl")
             return driver;
     }
     return {};
+}
+
+// The USB device (it has idVendor) above a tty, or nothing for a port that is not on USB.
+fs::path UsbDeviceOf(const fs::path& folder, const fs::path& root)
+{
+    std::error_code error;
+    for (fs::path device = folder.parent_path(); !device.empty() && device != root && device != device.parent_path();
+         device = device.parent_path()) {
+        if (fs::is_regular_file(device / "idVendor", error))
+            return device;
+    }
+    return {};
+}
+
+// Under /devices/virtual live virtual consoles, ptmx and the like, with no hardware behind them; a
+// serial-core port whose UART type is 0 has none either (the 8250 driver registers its ports
+// whether or not a UART is there), nor has an 8250 port at I/O address 0.
+bool HasSerialHardware(const fs::path& folder, const fs::path& root)
+{
+    const std::string relative = folder.lexically_relative(root).generic_string();
+    if (relative.starts_with("devices/virtual/"))
+        return false;
+    std::error_code error;
+    if (!fs::exists(folder / "device", error))
+        return false;
+    if (fs::exists(folder / "type", error) && ReadAttribute(folder / "type") == "0")
+        return false;
+    if (ReadAttribute(folder / "port") == "0x0" && DriverOf(folder, root) == "serial8250")
+        return false;
+    return true;
+}
+
+// What sysfs tells of the tty in `folder`: its driver and, on USB, the adapter's ids and strings.
+void DescribeFromSysfs(const fs::path& folder, const fs::path& root, SerialPortInfo& info)
+{
+    if (folder.empty())
+        return;
+    info.driver = DriverOf(folder, root);
+    const fs::path usb = UsbDeviceOf(folder, root);
+    if (usb.empty())
+        return;
+    info.vendorId = ReadAttribute(usb / "idVendor");
+    info.productId = ReadAttribute(usb / "idProduct");
+    info.manufacturer = ReadAttribute(usb / "manufacturer");
+    info.product = ReadAttribute(usb / "product");
+    info.serial = ReadAttribute(usb / "serial");
+}
+
+// udev's database, where its daemon has filled it: the by-id link, and names for what sysfs lacks.
+void AddUdevProperties(udev_device* device, SerialPortInfo& info)
+{
+    // udev's link list is separated by spaces; the by-id link names the adapter, not the plug order.
+    std::istringstream links(Property(device, "DEVLINKS"));
+    std::string link;
+    while (info.byIdLink.empty() && links >> link)
+        if (link.starts_with("/dev/serial/by-id/"))
+            info.byIdLink = link;
+    info.driver = FirstNonEmpty({Property(device, "ID_USB_DRIVER"), info.driver});
+    info.vendorId = FirstNonEmpty({info.vendorId, Property(device, "ID_VENDOR_ID")});
+    info.productId = FirstNonEmpty({info.productId, Property(device, "ID_MODEL_ID")});
+    // The adapter's own descriptor strings first: udev's properties replace blanks by underscores.
+    info.manufacturer = FirstNonEmpty({info.manufacturer, Property(device, "ID_VENDOR")});
+    info.product = FirstNonEmpty({info.product, Property(device, "ID_MODEL")});
+    info.serial = FirstNonEmpty({info.serial, Property(device, "ID_SERIAL_SHORT")});
+}
+
+// The parts made of the others; the hardware database names the maker when the adapter does not.
+void Complete(udev_device* device, SerialPortInfo& info)
+{
+    if (!info.vendorId.empty() && !info.productId.empty())
+        info.usbId = info.vendorId + ":" + info.productId;
+    const std::string vendor = FirstNonEmpty({Property(device, "ID_VENDOR_FROM_DATABASE"), info.manufacturer});
+    const std::string model = FirstNonEmpty({Property(device, "ID_MODEL_FROM_DATABASE"), info.product});
+    info.description = vendor;
+    if (!model.empty())
+        info.description += (info.description.empty() ? "" : " ") + model;
+    if (info.description.empty())
+        info.description = info.driver;
+}
+
+// The node name udev gives the tty (DEVNAME of its uevent), or its own name.
+std::string NodeName(const fs::path& folder)
+{
+    std::ifstream uevent(folder / "uevent");
+    std::string line;
+    while (std::getline(uevent, line))
+        if (line.starts_with("DEVNAME="))
+            return line.substr(8);
+    return folder.filename().string();
 }
 
 } // namespace
@@ -63,17 +162,15 @@ bool IsSerialPortDevice(udev_device* device)
 {
     if (device == nullptr || ::udev_device_get_devnode(device) == nullptr)
         return false;
-    // Virtual consoles, ptmx and the like live under /devices/virtual and have no hardware behind them.
     const char* devpath = ::udev_device_get_devpath(device);
     if (devpath != nullptr && std::strncmp(devpath, "/devices/virtual/", 17) == 0)
         return false;
-    // The 8250 driver registers ports whether or not a UART is there; only those with a real I/O
-    // port behind them count. (A removed device has no attributes left to read; it passes.)
+    // A removed device has nothing left in sysfs to look at; it passes.
     const char* action = ::udev_device_get_action(device);
-    const bool removed = action != nullptr && std::strcmp(action, "remove") == 0;
-    if (!removed && DriverOf(device) == "serial8250" && Attribute(device, "port") == "0x0")
-        return false;
-    return true;
+    if (action != nullptr && std::strcmp(action, "remove") == 0)
+        return true;
+    const char* syspath = ::udev_device_get_syspath(device);
+    return syspath != nullptr && HasSerialHardware(DeviceFolder(syspath), kSystemSysfs);
 }
 
 SerialPortInfo DescribeSerialPort(udev_device* device)
@@ -81,47 +178,45 @@ SerialPortInfo DescribeSerialPort(udev_device* device)
     SerialPortInfo info;
     info.path = ::udev_device_get_devnode(device);
     info.name = ::udev_device_get_sysname(device);
-    info.byIdLink = ByIdLink(device);
-    info.driver = DriverOf(device);
-    info.vendorId = Property(device, "ID_VENDOR_ID");
-    info.productId = Property(device, "ID_MODEL_ID");
-    if (!info.vendorId.empty() && !info.productId.empty())
-        info.usbId = info.vendorId + ":" + info.productId;
-    // The USB device's own descriptor strings; udev's properties are the fallback (they replace
-    // blanks by underscores), and its hardware database names the maker when the adapter does not.
-    udev_device* usb = ::udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
-    info.manufacturer = FirstNonEmpty({Attribute(usb, "manufacturer"), Property(device, "ID_VENDOR")});
-    info.product = FirstNonEmpty({Attribute(usb, "product"), Property(device, "ID_MODEL")});
-    info.serial = FirstNonEmpty({Attribute(usb, "serial"), Property(device, "ID_SERIAL_SHORT")});
-    const std::string vendor = FirstNonEmpty({Property(device, "ID_VENDOR_FROM_DATABASE"), info.manufacturer});
-    const std::string model = FirstNonEmpty({Property(device, "ID_MODEL_FROM_DATABASE"), info.product});
-    info.description = vendor;
-    if (!model.empty())
-        info.description += (info.description.empty() ? "" : " ") + model;
-    if (info.description.empty())
-        info.description = info.driver;
+    if (const char* syspath = ::udev_device_get_syspath(device))
+        DescribeFromSysfs(DeviceFolder(syspath), kSystemSysfs, info);
+    AddUdevProperties(device, info);
+    Complete(device, info);
     return info;
 }
 
 std::vector<SerialPortInfo> ListSerialPorts()
 {
-    std::vector<SerialPortInfo> ports;
-    std::unique_ptr<udev, decltype(&::udev_unref)> context(::udev_new(), &::udev_unref);
-    if (!context)
-        return ports;
-    std::unique_ptr<udev_enumerate, decltype(&::udev_enumerate_unref)> enumerate(
-        ::udev_enumerate_new(context.get()), &::udev_enumerate_unref);
-    ::udev_enumerate_add_match_subsystem(enumerate.get(), "tty");
-    ::udev_enumerate_scan_devices(enumerate.get());
+    return ListSerialPorts(kSystemSysfs);
+}
 
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, ::udev_enumerate_get_list_entry(enumerate.get()))
-    {
-        std::unique_ptr<udev_device, decltype(&::udev_device_unref)> device(
-            ::udev_device_new_from_syspath(context.get(), ::udev_list_entry_get_name(entry)), &::udev_device_unref);
-        if (!device || ::udev_device_get_parent(device.get()) == nullptr || !IsSerialPortDevice(device.get()))
+std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysfsRoot)
+{
+    std::vector<SerialPortInfo> ports;
+    std::error_code error;
+    const fs::path root = DeviceFolder(sysfsRoot);
+    if (root.empty())
+        return ports;
+    // udev only knows the machine's own tree.
+    const bool ownTree = root == fs::path(kSystemSysfs);
+    std::unique_ptr<udev, decltype(&::udev_unref)> context(ownTree ? ::udev_new() : nullptr, &::udev_unref);
+    for (const fs::directory_entry& entry : fs::directory_iterator(root / "class" / "tty", error)) {
+        const fs::path folder = DeviceFolder(entry.path());
+        if (folder.empty() || !HasSerialHardware(folder, root))
             continue;
-        ports.push_back(DescribeSerialPort(device.get()));
+        SerialPortInfo info;
+        info.name = entry.path().filename().string();
+        info.path = "/dev/" + NodeName(folder);
+        DescribeFromSysfs(folder, root, info);
+        std::unique_ptr<udev_device, decltype(&::udev_device_unref)> device(
+            context ? ::udev_device_new_from_syspath(context.get(), folder.c_str()) : nullptr, &::udev_device_unref);
+        if (device) {
+            if (const char* node = ::udev_device_get_devnode(device.get()))
+                info.path = node;
+            AddUdevProperties(device.get(), info);
+        }
+        Complete(device.get(), info);
+        ports.push_back(std::move(info));
     }
     std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.path < b.path; });
     return ports;

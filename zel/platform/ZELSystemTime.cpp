@@ -1,5 +1,6 @@
 #include "zel/platform/ZELSystemTime.h"
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 
@@ -30,10 +31,21 @@ void FromBrokenDownTime(int millis, const std::tm& parts, SYSTEMTIME& out)
 
 } // namespace
 
+namespace {
+
+std::atomic<FileTime> g_wallClockStep{0};
+
+} // namespace
+
 FileTime GetSystemTimeAsFileTime()
 {
     const auto sinceUnix = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-    return kFileTimeUnixEpoch + sinceUnix * 10;
+    return kFileTimeUnixEpoch + sinceUnix * 10 + g_wallClockStep.load(std::memory_order_relaxed);
+}
+
+void StepWallClockForTests(FileTime step)
+{
+    g_wallClockStep.fetch_add(step, std::memory_order_relaxed);
 }
 
 void GetSystemTime(SYSTEMTIME& utc)

@@ -40,6 +40,10 @@ bool UtcToLocalTime(const SYSTEMTIME& utc, SYSTEMTIME& local);
 // Milliseconds of a monotonic clock, for elapsed-time measurements.
 std::int64_t GetTickCountMs();
 
+// Test hook: moves the wall clock of GetSystemTimeAsFileTime (and of every calendar time taken
+// from it) by `step`, as a time synchronisation or a resumed laptop does. Monotonic clocks stay.
+void StepWallClockForTests(FileTime step);
+
 } // namespace ZELPlatform
 
 namespace ZELPlatform {

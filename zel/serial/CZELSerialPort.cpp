@@ -63,7 +63,8 @@ CZELDeadline DeadlineAt(Clock::time_point when)
 } // namespace
 
 // The I/O lock for a thread other than the receive thread: the receive thread, which holds the lock
-// while it waits for data, is woken and lets the caller in before its next cycle.
+// while it waits for data or for a write to go out, is interrupted and lets the caller in before its
+// next cycle. The caller takes the line away, so a write it cuts short counts as failed.
 class CZELSerialPortIoAccess
 {
 public:
@@ -74,8 +75,10 @@ public:
             std::lock_guard gate(m_port.m_gateLock);
             ++m_port.m_ioWaiters;
         }
-        m_port.m_device.Wake();
+        m_port.m_device.Interrupt();
         m_port.m_ioLock.lock();
+        // Left over, the interrupt would cut the receive thread's next write short.
+        m_port.m_device.ForgetInterrupt();
     }
     ~CZELSerialPortIoAccess()
     {
@@ -327,7 +330,7 @@ long CZELSerialPort::TerminateReceivingThread()
 {
     StopHotPlugMonitor();
     m_thread.DestroyThread(false);
-    m_device.Wake();
+    m_device.Interrupt();
     m_thread.DestroyThread(true);
     {
         CZELSerialPortIoAccess io(*this);

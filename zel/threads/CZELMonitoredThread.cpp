@@ -26,6 +26,7 @@ CZELMonitoredThread::~CZELMonitoredThread()
 
 void CZELMonitoredThread::Stamp()
 {
+    m_lastResponse = std::chrono::steady_clock::now().time_since_epoch().count();
     m_lastTimestamp = ZELPlatform::GetSystemTimeAsFileTime();
 }
 

@@ -3,6 +3,7 @@
 #include "zel/threads/CZELThread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 // A thread the process-wide thread monitor watches: it enters the monitor's list when it starts
@@ -15,9 +16,14 @@ public:
     // Stops the thread before this object goes, then leaves the monitor's list.
     ~CZELMonitoredThread() override;
 
-    // Stamps the current time (UTC file time); enters the monitor's list when not yet in it.
+    // Stamps the current time (UTC file time, and the monotonic clock that hang detection compares);
+    // enters the monitor's list when not yet in it.
     long UpdateStatus();
     std::int64_t GetLastTimestamp() const { return m_lastTimestamp.load(); }
+    std::chrono::steady_clock::time_point GetLastResponse() const
+    {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastResponse.load()));
+    }
     long Unregister();
     bool IsRegistered() const { return m_registered.load(); }
     // Sequence number of the object among all monitored threads of the process.
@@ -36,4 +42,5 @@ private:
     int m_objectId;
     std::atomic<bool> m_registered{false};
     std::atomic<std::int64_t> m_lastTimestamp{0};
+    std::atomic<std::chrono::steady_clock::rep> m_lastResponse{0};
 };

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::int64_t kFileTimeUnitsPerMs = 10000;
-
 long MonitorThreadMain(void* data)
 {
     return static_cast<CZELThreadMonitor*>(data)->RunMonitorThread();
@@ -85,22 +83,21 @@ void CZELThreadMonitor::UnregisterObject(CZELMonitoredThread* object)
 
 void CZELThreadMonitor::CheckObjects()
 {
-    CheckObjects(ZELPlatform::GetSystemTimeAsFileTime());
+    CheckObjects(std::chrono::steady_clock::now());
 }
 
-void CZELThreadMonitor::CheckObjects(ZELPlatform::FileTime now)
+void CZELThreadMonitor::CheckObjects(std::chrono::steady_clock::time_point now)
 {
     std::string firstReport;
     {
         std::lock_guard lock(m_lock);
         if (m_objectTimeout)
             return;
-        const std::int64_t threshold = ZELTimes().threadHangThreshold.count() * kFileTimeUnitsPerMs;
         bool found = false;
         for (CZELMonitoredThread* object : m_objects) {
-            const std::int64_t lastStamp = object->GetLastTimestamp();
-            if (now - lastStamp <= threshold)
+            if (now - object->GetLastResponse() <= ZELTimes().threadHangThreshold)
                 continue;
+            const std::int64_t lastStamp = object->GetLastTimestamp();
             std::string name;
             object->GetThreadName(name);
             const auto id = static_cast<std::int32_t>(static_cast<std::uint32_t>(object->GetThreadID()));

@@ -5,6 +5,7 @@
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/threads/CZELMonitoredThread.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,10 @@ public:
     // Removes the first entry equal to `object`; nothing when it is not listed.
     void UnregisterObject(CZELMonitoredThread* object);
 
-    // One check pass at the current time, or at `now` (UTC file time).
+    // One check pass now, or at `now`. The silence is measured on the monotonic clock, so a step of
+    // the wall clock declares no thread hung; the report shows the wall time of the last stamp.
     void CheckObjects();
-    void CheckObjects(ZELPlatform::FileTime now);
+    void CheckObjects(std::chrono::steady_clock::time_point now);
 
     int GetNextID();
     bool IsObjectTimeout() const;
