@@ -11,7 +11,7 @@ packages=(
   zlib1g-dev
   clang libclang-rt-dev
   libdw-dev libbackward-cpp-dev
-  stm32flash xvfb xauth
+  stm32flash xvfb xauth x11-utils
 )
 
 missing=()
