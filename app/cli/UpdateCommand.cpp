@@ -264,9 +264,7 @@ void OnStopRequest(CUpdaterDlg& dialog, CliView& view)
         dialog.RequestCancel();
         return;
     }
-    std::cerr << "\nStopping now may leave a processor of the device in its bootloader. Stop the update "
-                 "after the current processor?"
-              << std::endl;
+    std::cerr << "\n" << ForTerminal(GetUpdateText(APP_TEXT_STOP_AFTER_CURRENT)) << std::endl;
     if (view.AskOnTerminal())
         dialog.RequestCancel();
 }
