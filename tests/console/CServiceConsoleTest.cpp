@@ -145,6 +145,8 @@ TEST_F(ServiceConsole, ReleasesOnlyThePortItOpened)
 {
     ASSERT_EQ(Choose("CCPU_REQ_GET_DEVICE_INFO"), ZEL_STATUS_SUCCESS);
     EXPECT_TRUE(link.IsReceivingThreadRunning());
+    // The answer is let in first: arriving once the update holds the port, it would be shown then.
+    EXPECT_GE(lines.WaitFor("serial number; Q-77"), 0);
     EXPECT_EQ(console.ClosePort(), ZEL_STATUS_SUCCESS);
     EXPECT_FALSE(link.IsReceivingThreadRunning());
 
