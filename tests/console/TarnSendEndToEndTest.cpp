@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -74,25 +71,13 @@ TEST(TarnSend, CtrlCEndsTheWaitForAnswers)
 {
     auto server = SimTest::Serve(kVHX);
     const ZELTest::TemporaryDirectory folder;
-    // The shell prints its process id and becomes the program; `timeout` bounds a failing run and passes
-    // SIGINT on to it.
-    const std::string command = "cd '" + folder.Path().string() + "' && echo $$ && exec timeout -s KILL 60 '" +
-        TARN_PROGRAM + "' send --seconds 600 --port '" + server->Path() + "' GET_EXPANDERS 2>&1 </dev/null";
-    FILE* output = popen(command.c_str(), "r");
-    ASSERT_NE(output, nullptr);
-    char line[4096];
-    ASSERT_NE(std::fgets(line, sizeof line, output), nullptr);
-    const pid_t pid = static_cast<pid_t>(std::atol(line));
-    ASSERT_GT(pid, 0);
-    bool answered = false;
-    while (!answered && std::fgets(line, sizeof line, output))
-        answered = std::string(line).find("version; V 02.03.00") != std::string::npos;
-    EXPECT_TRUE(answered);
-    ASSERT_EQ(kill(pid, SIGINT), 0);
-    while (std::fgets(line, sizeof line, output)) {
-    }
-    const int status = pclose(output);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0); // the device answered; not 137 from the time-out's kill
+    ZELTest::RunningProgram tarn("'" + std::string(TARN_PROGRAM) + "' send --seconds 600 --port '" + server->Path()
+            + "' GET_EXPANDERS </dev/null",
+        60, folder.Path().string());
+    ASSERT_TRUE(tarn.Started());
+    EXPECT_TRUE(tarn.WaitForLine("version; V 02.03.00"));
+    ASSERT_TRUE(tarn.Signal(SIGINT));
+    const ZELTest::ProcessResult result = tarn.Finish();
+    EXPECT_EQ(result.exitCode, 0) << result.output; // the device answered; not 137 from the time-out's kill
     EXPECT_FALSE(std::filesystem::is_empty(folder.Path() / "Logs"));
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -113,6 +114,52 @@ ProcessResult RunProgram(const std::string& commandLine)
     while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
         result.output.append(buffer.data(), n);
     const int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+RunningProgram::RunningProgram(const std::string& commandLine, int limitSeconds, const std::string& directory)
+{
+    // The shell prints its process id and becomes `timeout`, which passes signals on to the program.
+    const std::string command = (directory.empty() ? std::string() : "cd '" + directory + "' && ")
+        + "echo $$ && exec timeout -s KILL " + std::to_string(limitSeconds) + " " + commandLine + " 2>&1";
+    m_output = ::popen(command.c_str(), "r");
+    char line[64];
+    if (m_output != nullptr && std::fgets(line, sizeof line, m_output) != nullptr)
+        m_pid = std::atoi(line);
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (m_output != nullptr) {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        ::pclose(m_output);
+    }
+}
+
+bool RunningProgram::WaitForLine(const std::string& text)
+{
+    char line[4096];
+    while (m_output != nullptr && std::fgets(line, sizeof line, m_output) != nullptr)
+        if (std::string(line).find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool RunningProgram::Signal(int signal) const { return m_pid > 0 && ::kill(m_pid, signal) == 0; }
+
+ProcessResult RunningProgram::Finish()
+{
+    ProcessResult result;
+    if (m_output == nullptr)
+        return result;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, m_output)) > 0)
+        result.output.append(buffer, n);
+    const int status = ::pclose(m_output);
+    m_output = nullptr;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

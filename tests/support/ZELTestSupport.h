@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <cstdio>
 #include <string>
 
 namespace ZELTest {
@@ -102,5 +103,29 @@ struct ProcessResult
     std::string output; // standard output and standard error together
 };
 ProcessResult RunProgram(const std::string& commandLine);
+
+// A program running in the background while a test talks to it: its output (standard error
+// included) is read line by line, and it can be sent a signal. `timeout` ends it with SIGKILL
+// after `limitSeconds`, so a program that never ends fails its test instead of hanging it. It runs
+// in `directory` when one is given.
+class RunningProgram
+{
+public:
+    RunningProgram(const std::string& commandLine, int limitSeconds, const std::string& directory = {});
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    ~RunningProgram();
+
+    bool Started() const { return m_pid > 0; }
+    // Reads until a line holds `text`; false when the output ended first.
+    bool WaitForLine(const std::string& text);
+    bool Signal(int signal) const;
+    // Reads the rest of the output and waits for the end: the exit code, -1 for an end by signal.
+    ProcessResult Finish();
+
+private:
+    std::FILE* m_output = nullptr;
+    int m_pid = -1;
+};
 
 } // namespace ZELTest

@@ -8,13 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
-
-#include <sys/wait.h>
 
 namespace {
 
@@ -260,28 +256,15 @@ TEST_F(TarnAgainstSimulator, CtrlCDuringTheTransferAsksInTheChosenLanguage)
     Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } },
         "baudRate": 115200 })");
     Pack(3, "V 01.05.00", "kcpu.tarn", std::string(16384, '\x3C'));
-    // The shell prints its process id and becomes `timeout`, which bounds a failing run and passes
-    // SIGINT on to the program.
-    const std::string command = "cd '" + folder.Path().string() + "' && echo $$ && exec timeout -s KILL 120 '"
-        + TARN_PROGRAM + "' update --yes --language de --port '" + server->Path() + "' 2>&1 </dev/null";
-    FILE* output = popen(command.c_str(), "r");
-    ASSERT_NE(output, nullptr);
-    char line[4096];
-    ASSERT_NE(std::fgets(line, sizeof line, output), nullptr);
-    const pid_t pid = static_cast<pid_t>(std::atol(line));
-    ASSERT_GT(pid, 0);
-    bool transferring = false;
-    while (!transferring && std::fgets(line, sizeof line, output))
-        transferring = std::string(line).find("Progress: ") != std::string::npos;
-    EXPECT_TRUE(transferring);
-    EXPECT_EQ(kill(pid, SIGINT), 0);
-    std::string rest;
-    while (std::fgets(line, sizeof line, output))
-        rest += line;
-    const int status = pclose(output);
-    ASSERT_TRUE(WIFEXITED(status)) << rest;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << rest;
-    EXPECT_NE(rest.find("Das Update nach dem aktuellen Prozessor beenden?"), std::string::npos) << rest;
-    EXPECT_EQ(rest.find("Stop the update"), std::string::npos) << rest;
-    EXPECT_NE(rest.find("Update erfolgreich"), std::string::npos) << rest;
+    ZELTest::RunningProgram tarn(
+        Tarn("update --yes --language de --port '" + server->Path() + "'"), 120, folder.Path().string());
+    ASSERT_TRUE(tarn.Started());
+    EXPECT_TRUE(tarn.WaitForLine("Progress: "));
+    EXPECT_TRUE(tarn.Signal(SIGINT));
+    const ZELTest::ProcessResult result = tarn.Finish();
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Das Update nach dem aktuellen Prozessor beenden?"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Stop the update"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("Update erfolgreich"), std::string::npos) << result.output;
 }
