@@ -52,6 +52,19 @@ bool WriteAll(int fd, const std::string& content)
     return true;
 }
 
+// Whether the open file is a regular one; if not, errno is set to `errorIfNot`.
+bool IsRegularFile(int fd, int errorIfNot)
+{
+    struct stat info{};
+    if (::fstat(fd, &info) != 0)
+        return false;
+    if (!S_ISREG(info.st_mode)) {
+        errno = errorIfNot;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool FileExists(const std::string& path)
@@ -71,13 +84,8 @@ bool ReadWholeFile(const std::string& path, std::string& content)
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0)
         return false;
-    struct stat info{};
-    if (::fstat(fd.Get(), &info) != 0)
+    if (!IsRegularFile(fd.Get(), EISDIR))
         return false;
-    if (!S_ISREG(info.st_mode)) {
-        errno = EISDIR;
-        return false;
-    }
     std::string data;
     char buffer[8192];
     for (;;) {
@@ -102,13 +110,8 @@ std::FILE* OpenRegularFileForReading(const std::string& path, bool followLink)
     FileDescriptor fd(::open(path.c_str(), flags));
     if (fd.Get() < 0)
         return nullptr;
-    struct stat info{};
-    if (::fstat(fd.Get(), &info) != 0)
+    if (!IsRegularFile(fd.Get(), EINVAL))
         return nullptr;
-    if (!S_ISREG(info.st_mode)) {
-        errno = EINVAL;
-        return nullptr;
-    }
     const int status = ::fcntl(fd.Get(), F_GETFL);
     if (status < 0 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0)
         return nullptr;
