@@ -1,5 +1,5 @@
 #include "support/ZELTestSupport.h"
-#include "zel/platform/ZELSerialPortList.h"
+#include "zel/platform/linux/ZELUdevSerialPorts.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // A serial device (or pseudo-terminal) opened exclusively in raw mode. All waits are bounded by a
@@ -44,25 +45,27 @@ public:
     CZELSerialDevice& operator=(const CZELSerialDevice&) = delete;
     ~CZELSerialDevice();
 
-    // "COM3" -> /dev/ttyS2, a name with a slash is a path, any other bare name is looked up in /dev.
+    // The device path of a port name: on Linux "COM3" -> /dev/ttyS2, a name with a slash is a path,
+    // any other bare name is looked up in /dev; on Windows "COM3" -> \\.\COM3.
     static std::string ResolvePortName(const std::string& name);
     // A sentence for an operator on why Open(`path`) failed with `error`: for EACCES the group that
     // owns the node (the user must be a member, e.g. of dialout), for EBUSY that another program
-    // or another part of this one holds the port.
+    // or another part of this one holds the port, for ENOENT that the port is missing.
     static std::string DescribeOpenError(const std::string& path, int error);
     // True for the rates the line can be set to.
     static bool IsSupportedBaudRate(unsigned int baud);
 
-    // Opens `path` exclusively (TIOCEXCL and an advisory lock, so a second program gets EBUSY),
-    // raw, 8 data bits, the given parity, one stop bit, no flow control, DTR and RTS cleared.
-    // Returns 0 or the errno of the step that failed.
+    // Opens `path` exclusively (a second program gets EBUSY), raw, 8 data bits, the given parity,
+    // one stop bit, no flow control, DTR and RTS cleared. Returns 0 or the errno of the step that
+    // failed; LastSystemError() keeps the operating system's own code of it.
     int Open(const std::string& path, unsigned int baud, Parity parity);
     void Close();
 
     // Opens the controlling side of a new pseudo-terminal in raw mode and returns the path of the
     // other side, which programs open as their serial port. A simulated device talks through this.
+    // ENOSYS where the platform has no pseudo-terminals.
     int OpenPseudoTerminal(std::string& peerPath);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const;
     // The rate the line is set to, for a pseudo-terminal the rate its other side set; 0 when the
     // rate cannot be read or is not one of the supported rates.
     unsigned int LineBaudRate() const;
@@ -86,18 +89,18 @@ public:
     // Drops an Interrupt() that no wait has taken, once its caller has what it interrupted for.
     void ForgetInterrupt();
 
+    // The failure as an errno value, the same on every platform.
     int LastError() const { return m_lastError; }
+    // The failure as the operating system gave it (errno on Linux, GetLastError() on Windows).
+    int LastSystemError() const { return m_lastSystemError; }
     OpenStep LastOpenStep() const { return m_openStep; }
 
-private:
-    IoResult WaitFor(short events, const CZELDeadline& deadline, bool wakeable);
+    struct Native; // the platform's handles, defined by each platform's implementation
 
-    int m_fd = -1;
-    int m_wakeFd = -1;
-    int m_interruptFd = -1;
-    int m_peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
+private:
+    std::unique_ptr<Native> m_native;
     int m_lastError = 0;
+    int m_lastSystemError = 0;
     OpenStep m_openStep = OpenStep::None;
-    bool m_hangUp = false;
     std::string m_path;
 };

@@ -1,8 +1,9 @@
-#include "zel/platform/CZELUdevHotPlugMonitor.h"
+#include "zel/platform/linux/CZELUdevHotPlugMonitor.h"
 
 #include "zel/platform/ZELCrashSignals.h"
 
 #include "zel/platform/ZELThreadName.h"
+#include "zel/platform/linux/ZELUdevSerialPorts.h"
 
 #include <libudev.h>
 #include <poll.h>

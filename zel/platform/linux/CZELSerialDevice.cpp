@@ -37,18 +37,31 @@ bool IsDeviceGone(int error)
 
 } // namespace
 
+struct CZELSerialDevice::Native
+{
+    int fd = -1;
+    int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int interruptFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
+    bool hangUp = false;
+};
+
 CZELSerialDevice::CZELSerialDevice()
-    : m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-    , m_interruptFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    : m_native(std::make_unique<Native>())
 {
 }
 
 CZELSerialDevice::~CZELSerialDevice()
 {
     Close();
-    for (const int fd : {m_wakeFd, m_interruptFd})
+    for (const int fd : {m_native->wakeFd, m_native->interruptFd})
         if (fd >= 0)
             ::close(fd);
+}
+
+bool CZELSerialDevice::IsOpen() const
+{
+    return m_native->fd >= 0;
 }
 
 std::string CZELSerialDevice::ResolvePortName(const std::string& name)
@@ -97,7 +110,7 @@ bool CZELSerialDevice::IsSupportedBaudRate(unsigned int baud)
 unsigned int CZELSerialDevice::LineBaudRate() const
 {
     termios settings {};
-    if (m_fd < 0 || ::tcgetattr(m_fd, &settings) != 0)
+    if (m_native->fd < 0 || ::tcgetattr(m_native->fd, &settings) != 0)
         return 0;
     const speed_t speed = ::cfgetospeed(&settings);
     const auto found = std::find_if(std::begin(kBaudRates), std::end(kBaudRates), [speed](const BaudRate& r) { return r.speed == speed; });
@@ -124,15 +137,15 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
         [baud](const BaudRate& r) { return r.baud == baud; });
     m_openStep = OpenStep::Open;
     if (rate == std::end(kBaudRates))
-        return m_lastError = EINVAL;
+        return m_lastSystemError = m_lastError = EINVAL;
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return m_lastError = errno;
+        return m_lastSystemError = m_lastError = errno;
     const auto fail = [&](int error) {
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
-        return m_lastError = error;
+        return m_lastSystemError = m_lastError = error;
     };
     if (!::isatty(fd))
         return fail(ENOTTY);
@@ -177,9 +190,9 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
         return fail(errno);
 
     ::tcflush(fd, TCIOFLUSH);
-    m_fd = fd;
+    m_native->fd = fd;
     m_path = path;
-    m_lastError = 0;
+    m_lastSystemError = m_lastError = 0;
     m_openStep = OpenStep::None;
     return 0;
 }
@@ -189,12 +202,12 @@ int CZELSerialDevice::OpenPseudoTerminal(std::string& peerPath)
     Close();
     const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return m_lastError = errno;
+        return m_lastSystemError = m_lastError = errno;
     char name[128] = {};
     if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
         const int error = errno;
         ::close(fd);
-        return m_lastError = error;
+        return m_lastSystemError = m_lastError = error;
     }
     // The line discipline sits on the peer side: make it raw before anyone opens it, or bytes
     // written here would be echoed back and CR/LF translated.
@@ -202,93 +215,100 @@ int CZELSerialDevice::OpenPseudoTerminal(std::string& peerPath)
     if (peer < 0) {
         const int error = errno;
         ::close(fd);
-        return m_lastError = error;
+        return m_lastSystemError = m_lastError = error;
     }
     termios settings{};
     ::tcgetattr(peer, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(peer, TCSANOW, &settings);
-    m_peerFd = peer;
-    m_fd = fd;
+    m_native->peerFd = peer;
+    m_native->fd = fd;
     m_path = "pty-master";
     peerPath = name;
-    m_lastError = 0;
+    m_lastSystemError = m_lastError = 0;
     return 0;
 }
 
 void CZELSerialDevice::Close()
 {
-    if (m_peerFd >= 0)
-        ::close(m_peerFd);
-    m_peerFd = -1;
-    if (m_fd >= 0) {
+    if (m_native->peerFd >= 0)
+        ::close(m_native->peerFd);
+    m_native->peerFd = -1;
+    if (m_native->fd >= 0) {
         // The exclusive flag belongs to the terminal, not to this descriptor: left set, it would
         // outlive the close (a pseudo-terminal lives on) and refuse every later non-root open.
-        ::ioctl(m_fd, TIOCNXCL);
-        ::flock(m_fd, LOCK_UN);
-        ::close(m_fd);
+        ::ioctl(m_native->fd, TIOCNXCL);
+        ::flock(m_native->fd, LOCK_UN);
+        ::close(m_native->fd);
     }
-    m_fd = -1;
+    m_native->fd = -1;
 }
 
-CZELSerialDevice::IoResult CZELSerialDevice::WaitFor(short events, const CZELDeadline& deadline, bool wakeable)
+namespace {
+
+CZELSerialDevice::IoResult WaitFor(CZELSerialDevice::Native& native, short events, const CZELDeadline& deadline,
+    bool wakeable, int& lastError)
 {
     for (;;) {
         // A wait that Wake() may not end leaves its count for the next wait that it may.
-        pollfd fds[3] = {{m_fd, events, 0}, {m_interruptFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[3] = {{native.fd, events, 0}, {native.interruptFd, POLLIN, 0}, {native.wakeFd, POLLIN, 0}};
         const auto remaining = deadline.Remaining();
         const int timeout = deadline.IsNever() ? -1 : static_cast<int>(std::min<long long>(remaining.count(), INT_MAX));
         const int ready = ::poll(fds, wakeable ? 3 : 2, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            m_lastError = errno;
-            return IoResult::Failed;
+            lastError = errno;
+            return CZELSerialDevice::IoResult::Failed;
         }
         for (const pollfd& signal : {fds[1], fds[2]}) {
             if (signal.revents & POLLIN) {
                 std::uint64_t count = 0;
                 [[maybe_unused]] const ssize_t n = ::read(signal.fd, &count, sizeof count);
-                return IoResult::Woken;
+                return CZELSerialDevice::IoResult::Woken;
             }
         }
         if (fds[0].revents & POLLNVAL) {
-            m_lastError = EBADF;
-            return IoResult::Gone;
+            lastError = EBADF;
+            return CZELSerialDevice::IoResult::Gone;
         }
-        m_hangUp = (fds[0].revents & (POLLHUP | POLLERR)) != 0;
+        native.hangUp = (fds[0].revents & (POLLHUP | POLLERR)) != 0;
         if (fds[0].revents & (events | POLLHUP | POLLERR))
-            return IoResult::Done;
+            return CZELSerialDevice::IoResult::Done;
         if (ready == 0 || deadline.Expired())
-            return IoResult::TimedOut;
+            return CZELSerialDevice::IoResult::TimedOut;
     }
 }
+
+} // namespace
 
 CZELSerialDevice::IoResult CZELSerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received,
     const CZELDeadline& deadline)
 {
     received = 0;
-    if (m_fd < 0)
+    if (m_native->fd < 0)
         return IoResult::Closed;
-    m_hangUp = false;
+    m_native->hangUp = false;
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, size);
+        const ssize_t n = ::read(m_native->fd, buffer, size);
         if (n > 0) {
             received = static_cast<std::size_t>(n);
             return IoResult::Done;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            m_lastError = errno;
+            m_lastSystemError = m_lastError = errno;
             return IsDeviceGone(errno) ? IoResult::Gone : IoResult::Failed;
         }
         // Nothing to read after poll reported a hang-up: the device is gone.
-        if (m_hangUp) {
-            m_lastError = EIO;
+        if (m_native->hangUp) {
+            m_lastSystemError = m_lastError = EIO;
             return IoResult::Gone;
         }
-        const IoResult waited = WaitFor(POLLIN, deadline, true);
-        if (waited != IoResult::Done)
+        const IoResult waited = WaitFor(*m_native, POLLIN, deadline, true, m_lastSystemError);
+        if (waited != IoResult::Done) {
+            m_lastError = m_lastSystemError;
             return waited;
+        }
     }
 }
 
@@ -296,35 +316,37 @@ CZELSerialDevice::IoResult CZELSerialDevice::Write(const std::uint8_t* data, std
     const CZELDeadline& deadline)
 {
     written = 0;
-    if (m_fd < 0)
+    if (m_native->fd < 0)
         return IoResult::Closed;
     while (written < size) {
-        const ssize_t n = ::write(m_fd, data + written, size - written);
+        const ssize_t n = ::write(m_native->fd, data + written, size - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            m_lastError = errno;
+            m_lastSystemError = m_lastError = errno;
             return IsDeviceGone(errno) ? IoResult::Gone : IoResult::Failed;
         }
-        const IoResult waited = WaitFor(POLLOUT, deadline, false);
-        if (waited != IoResult::Done)
+        const IoResult waited = WaitFor(*m_native, POLLOUT, deadline, false, m_lastSystemError);
+        if (waited != IoResult::Done) {
+            m_lastError = m_lastSystemError;
             return waited;
+        }
     }
     return IoResult::Done;
 }
 
 void CZELSerialDevice::Flush()
 {
-    if (m_fd >= 0)
-        ::tcflush(m_fd, TCIOFLUSH);
+    if (m_native->fd >= 0)
+        ::tcflush(m_native->fd, TCIOFLUSH);
 }
 
 void CZELSerialDevice::Drain()
 {
-    if (m_fd >= 0)
-        ::tcdrain(m_fd);
+    if (m_native->fd >= 0)
+        ::tcdrain(m_native->fd);
 }
 
 namespace {
@@ -337,12 +359,12 @@ void Signal(int eventFd)
 
 } // namespace
 
-void CZELSerialDevice::Wake() { Signal(m_wakeFd); }
+void CZELSerialDevice::Wake() { Signal(m_native->wakeFd); }
 
-void CZELSerialDevice::Interrupt() { Signal(m_interruptFd); }
+void CZELSerialDevice::Interrupt() { Signal(m_native->interruptFd); }
 
 void CZELSerialDevice::ForgetInterrupt()
 {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(m_interruptFd, &count, sizeof count);
+    [[maybe_unused]] const ssize_t n = ::read(m_native->interruptFd, &count, sizeof count);
 }

@@ -1,4 +1,4 @@
-#include "zel/platform/ZELSerialPortList.h"
+#include "zel/platform/linux/ZELUdevSerialPorts.h"
 
 #include <libudev.h>
 
