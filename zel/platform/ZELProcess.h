@@ -24,6 +24,11 @@ std::string GetLibraryDirectory();
 // True when standard input (0), output (1) or error (2) is a terminal.
 bool IsStandardStreamTerminal(int stream);
 
+// The file name extension of loadable libraries: ".so" on Linux, ".dll" on Windows.
+const char* GetLibraryFileExtension();
+// The characters that separate the parts of a path on this platform.
+extern const char* const kPathSeparators;
+
 // Folder the plug-ins are loaded from: <library dir>/tarn/plugins in an installed tree, otherwise
 // the library directory itself (the build tree keeps plug-ins beside the library).
 std::string GetPluginDirectory();

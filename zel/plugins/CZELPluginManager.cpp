@@ -15,11 +15,11 @@ namespace {
 constexpr long kTextStarted = 1;
 constexpr long kTextTerminated = 3;
 
-// "X.dll" (any letter case of the extension) is "X.so" in the plug-in folder; a name with a '/'
-// is taken as the path it is.
+// "X.dll" (any letter case of the extension) is the platform's library X (X.so on Linux) in the
+// plug-in folder; a name with a '/' (or on Windows a '\\') is taken as the path it is.
 std::string ResolvePluginPath(const std::string& name)
 {
-    if (name.find('/') != std::string::npos)
+    if (name.find_first_of(ZELPlatform::kPathSeparators) != std::string::npos)
         return name;
     std::string file = name;
     constexpr std::string_view kWindowsExtension = ".dll";
@@ -28,7 +28,8 @@ std::string ResolvePluginPath(const std::string& name)
         const bool isDll = std::equal(extension.begin(), extension.end(), kWindowsExtension.begin(),
             [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
         if (isDll)
-            file.replace(file.size() - kWindowsExtension.size(), kWindowsExtension.size(), ".so");
+            file.replace(file.size() - kWindowsExtension.size(), kWindowsExtension.size(),
+                ZELPlatform::GetLibraryFileExtension());
     }
     return ZELPlatform::GetPluginDirectory() + "/" + file;
 }

@@ -108,6 +108,13 @@ bool IsStandardStreamTerminal(int stream)
     return stream >= 0 && stream <= 2 && ::isatty(stream) == 1;
 }
 
+const char* GetLibraryFileExtension()
+{
+    return ".so";
+}
+
+const char* const kPathSeparators = "/";
+
 std::string GetPluginDirectory()
 {
     const std::string library = GetLibraryDirectory();

@@ -18,6 +18,13 @@ void SetCurrentThreadName(const std::string& name)
     ::pthread_setname_np(::pthread_self(), cut.c_str());
 }
 
+void SetThreadName(std::thread::native_handle_type thread, unsigned long, const std::string& name)
+{
+    constexpr std::size_t kKernelLimit = 15;
+    const std::string cut = name.substr(0, kKernelLimit);
+    ::pthread_setname_np(thread, cut.c_str());
+}
+
 std::string GetCurrentThreadName()
 {
     char name[16] = {};

@@ -3,8 +3,6 @@
 #include "zel/platform/ZELCrashSignals.h"
 #include "zel/platform/ZELThreadName.h"
 
-#include <pthread.h>
-
 #include <future>
 #include <system_error>
 #include <thread>
@@ -76,9 +74,7 @@ void CZELNativeThread::SetName(const std::string& name)
 {
     if (!IsAttached())
         return;
-    constexpr std::size_t kKernelLimit = 15;
-    const std::string cut = name.substr(0, kKernelLimit);
-    ::pthread_setname_np(m_state->thread.native_handle(), cut.c_str());
+    ZELPlatform::SetThreadName(m_state->thread.native_handle(), m_id, name);
 }
 
 void CZELNativeThread::Join()

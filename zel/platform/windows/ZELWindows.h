@@ -1,0 +1,15 @@
+#pragma once
+
+// windows.h for the Windows platform files, without the macros that would rename the library's own
+// functions of the same names (ZELPlatform::CreateDirectory, CZELLog::DeleteFile, ...). Use the
+// wide Win32 calls by their W names.
+#include <windows.h>
+
+#undef CreateDirectory
+#undef DecryptFile
+#undef DeleteFile
+#undef EncryptFile
+#undef GetCurrentDirectory
+#undef GetWindowText
+#undef SetWindowText
+#undef interface
