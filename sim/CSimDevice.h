@@ -155,6 +155,13 @@ public:
         const auto found = m_expanderImages.find(type);
         return found == m_expanderImages.end() ? std::vector<std::uint8_t>{} : found->second;
     }
+    std::vector<std::uint16_t> ExpanderTypesFlashed() const
+    {
+        std::vector<std::uint16_t> types;
+        for (const auto& [type, image] : m_expanderImages)
+            types.push_back(type);
+        return types;
+    }
     // The CAN driver image of the last module flash, as far as it was written.
     const std::vector<std::uint8_t>& ModuleFlashImage() const { return m_flashImage; }
     std::uint32_t UnansweredRequests() const { return m_unanswered; }

@@ -8,9 +8,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,7 +22,36 @@ constexpr int EXIT_PROBLEM = 1;
 struct SimOptions
 {
     std::string scenario;
+    std::string flashDump;
 };
+
+void WriteImage(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// What was flashed, for a test on another machine or platform to compare with its images: each
+// processor's flash up to its last programmed byte (erased flash reads 0xFF), each expander's and
+// the CAN driver's last image. Nothing is written for what was never flashed.
+void DumpFlash(CSimServer& server, const std::string& folder)
+{
+    std::filesystem::create_directories(folder);
+    server.Inspect([&](CSimDevice& device) {
+        for (std::size_t i = 0; i < CSimDevice::kProcessorCount; ++i) {
+            const auto processor = static_cast<CSimDevice::Processor>(i);
+            std::vector<std::uint8_t> flash = device.BootLoader(processor).Flash();
+            while (!flash.empty() && flash.back() == 0xFF)
+                flash.pop_back();
+            if (!flash.empty())
+                WriteImage(folder + "/" + CSimDevice::ProcessorName(processor) + ".bin", flash);
+        }
+        for (const std::uint16_t type : device.ExpanderTypesFlashed())
+            WriteImage(folder + "/expander-" + std::to_string(type) + ".bin", device.ExpanderImage(type));
+        if (!device.ModuleFlashImage().empty())
+            WriteImage(folder + "/module.bin", device.ModuleFlashImage());
+    });
+}
 
 int RunSim(const SimOptions& options)
 {
@@ -46,6 +78,8 @@ int RunSim(const SimOptions& options)
     std::cerr << "Simulated device on " << server.Path() << " (" << server.TerminalPath() << "); stop with "
               << (inputEnds ? "Ctrl-C or by closing standard input.\n" : "SIGINT or SIGTERM.\n");
     ZELPlatform::WaitForStopRequest(true);
+    if (!options.flashDump.empty())
+        DumpFlash(server, options.flashDump);
     server.Stop();
     return 0;
 }
@@ -65,5 +99,7 @@ void RegisterSimCommand(CLI::App& app)
         "Start the device simulator on a pseudo-terminal and print its path on the first line");
     sim->add_option("--scenario", options->scenario, "JSON scenario: the device and the faults of its line")
         ->check(CLI::ExistingFile);
+    sim->add_option("--flash-dump", options->flashDump,
+        "Folder to write what was flashed into when the simulator stops (<processor>.bin, expander-<type>.bin, module.bin)");
     sim->callback([options] { Finish(RunSim(*options)); });
 }

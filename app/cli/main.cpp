@@ -1,9 +1,8 @@
-#include "app/cli/DemoCommand.h"
 #include "app/cli/FwCommand.h"
 #include "app/cli/PortsCommand.h"
 #include "app/cli/SelftestCommand.h"
 #include "app/cli/SendCommand.h"
-#include "app/cli/SimCommand.h"
+#include "app/cli/SimulatorCommands.h"
 #include "app/cli/UpdateCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -16,10 +15,9 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", "Tarn Update 1.0.0");
     app.require_subcommand(0, 1);
     RegisterFwCommand(app);
-    RegisterSimCommand(app);
     RegisterUpdateCommands(app);
     RegisterPortsCommand(app);
-    RegisterDemoCommand(app);
+    RegisterSimulatorCommands(app);
     RegisterSelftestCommand(app);
     RegisterSendCommand(app);
     try {
