@@ -22,3 +22,5 @@ endfunction()
 zel_host_header_library(nlohmann_json::nlohmann_json nlohmann/json.hpp)
 zel_host_header_library(CLI11::CLI11 CLI/CLI.hpp)
 zel_host_header_library(PkgConfig::SIMPLEINI SimpleIni.h)
+# Without the Linux package's compiled part: the header's own implementation.
+set_property(TARGET PkgConfig::SIMPLEINI PROPERTY INTERFACE_COMPILE_DEFINITIONS SI_IMPLEMENTATION)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, test and fuzz.
+# Installs every Debian package the project needs to build, test and fuzz; with "windows" also
+# what the Windows cross build and its tests under Wine need.
 # Idempotent and non-interactive: packages already present are skipped.
 set -euo pipefail
 
@@ -13,6 +14,10 @@ packages=(
   libdw-dev libbackward-cpp-dev
   stm32flash xvfb xauth x11-utils
 )
+if [ "${1:-}" = windows ]; then
+  # googletest: its sources, built with the cross compiler.
+  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine googletest)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test. With "address" or "thread" as argument it does the same in
-# a sanitizer build of its own (build-address, build-thread).
+# a sanitizer build of its own (build-address, build-thread); with "windows" it cross-builds the
+# Windows programs into build-windows and runs their tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+variant="${1:-}"
+if [ "$variant" = windows ]; then
+  exec bash scripts/test-windows.sh
+fi
 bash scripts/setup.sh
 
-sanitizer="${1:-}"
+sanitizer="$variant"
 build_dir=build${sanitizer:+-$sanitizer}
 gui=ON
 # The Qt dialog is not what the sanitizer builds are for, and it doubles their build time.

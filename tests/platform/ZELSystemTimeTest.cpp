@@ -78,28 +78,6 @@ TEST(ZELSystemTime, RefusesInvalidRecords)
     }
 }
 
-TEST(ZELSystemTime, LocalTimeAppliesTheTimeZone)
-{
-    const char* previous = std::getenv("TZ");
-    const std::string saved = previous ? previous : "";
-    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    ::tzset();
-
-    SYSTEMTIME local;
-    ASSERT_TRUE(ZELPlatform::UtcToLocalTime(Make(2021, 1, 15, 23, 30), local));
-    EXPECT_EQ(local.wDay, 16);
-    EXPECT_EQ(local.wHour, 0);
-    ASSERT_TRUE(ZELPlatform::UtcToLocalTime(Make(2021, 7, 1, 10, 0, 0, 250), local));
-    EXPECT_EQ(local.wHour, 12);
-    EXPECT_EQ(local.wMilliseconds, 250);
-
-    if (previous)
-        ::setenv("TZ", saved.c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
-}
-
 TEST(ZELSystemTime, SystemTimeIsUtcNow)
 {
     SYSTEMTIME now;

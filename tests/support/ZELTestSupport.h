@@ -85,6 +85,8 @@ class FilledFifo
 {
 public:
     FilledFifo(const std::string& path, const std::string& content);
+    // False where the platform has none (tests then skip).
+    static bool Supported();
     FilledFifo(const FilledFifo&) = delete;
     FilledFifo& operator=(const FilledFifo&) = delete;
     ~FilledFifo();
@@ -96,7 +98,7 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
-// Runs a program and returns its exit code; standard output and error are captured.
+// Runs a program (through the shell) and returns its exit code; standard output and error are captured.
 struct ProcessResult
 {
     int exitCode = -1;
@@ -107,7 +109,7 @@ ProcessResult RunProgram(const std::string& commandLine);
 // A program running in the background while a test talks to it: its output (standard error
 // included) is read line by line, and it can be sent a signal. `timeout` ends it with SIGKILL
 // after `limitSeconds`, so a program that never ends fails its test instead of hanging it. It runs
-// in `directory` when one is given.
+// in `directory` when one is given. Linux only.
 class RunningProgram
 {
 public:

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The Windows build and its tests: MinGW-w64 cross build into build-windows, tests under Wine in a
+# private prefix made for this run. The device side of the end-to-end tests is the Linux `tarn sim`:
+# the one of build/ when that is configured, else one built alone into build-host/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh windows
+
+# The simulator the Windows programs talk to, through a COM port mapped to its pseudo-terminal.
+host_dir=build
+if [ ! -f "$host_dir/build.ninja" ]; then
+  host_dir=build-host
+  cmake -S . -B "$host_dir" -G Ninja -DZEL_BUILD_GUI=OFF -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF >/dev/null
+fi
+cmake --build "$host_dir" --target tarn
+
+run_dir=$(mktemp -d "${TMPDIR:-/tmp}/tarn-windows-XXXXXX")
+export WINEPREFIX="$run_dir/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+wine_bin=/usr/lib/wine
+cleanup() {
+  "$wine_bin/wineserver" -k 2>/dev/null || true
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT
+# A prefix of our own, and a wineserver kept running: programs then start in milliseconds, and the
+# server never takes a simulator's pseudo-terminal as its controlling terminal.
+"$wine_bin/wine64" wineboot -i >/dev/null 2>&1
+"$wine_bin/wineserver" -p
+
+cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DTARN_HOST_PROGRAM="$PWD/$host_dir/bin/tarn" >/dev/null
+cmake --build build-windows
+ctest --test-dir build-windows --output-on-failure -j "$(nproc)"
