@@ -55,7 +55,7 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
 
     CZELFileHeader& files = GetZELFileHeader();
     for (const auto& entry : matches) {
-        const std::string path = (std::filesystem::path(m_folder) / entry.path().filename()).string();
+        const std::string path = ZELPlatform::JoinPath(m_folder, entry.path().filename().string());
         std::string target;
         if (!FileInFolder(entry, path, target))
             continue;

@@ -2,6 +2,7 @@
 
 #include "app/core/AppLog.h"
 #include "zel/firmware/CZELFileHeader.h"
+#include "zel/platform/ZELProcess.h"
 
 #include <array>
 #include <filesystem>
@@ -24,7 +25,8 @@ public:
     static constexpr int SLOT_COUNT = 10;
 
     // `folder` is searched as given (relative to the current directory unless absolute).
-    explicit CFirmwareCatalogue(std::string folder = "./Firmware", AppLogSink log = AppLogToSystemLog);
+    // The folder as the program names it in its log: ./Firmware on Linux, .\Firmware on Windows.
+    explicit CFirmwareCatalogue(std::string folder = ZELPlatform::JoinPath(".", "Firmware"), AppLogSink log = AppLogToSystemLog);
 
     // Reads the header of every "*.tarn" file in the folder and keeps the newest of each type.
     // 0, or -1 when the folder cannot be read or holds no matching file.

@@ -2,6 +2,7 @@
 
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/platform/ZELProcess.h"
 
 #include "support/ZELTestSupport.h"
 
@@ -13,6 +14,10 @@
 #include <vector>
 
 namespace {
+
+// The folder as the program names it: ./Firmware on Linux, .\Firmware on Windows.
+const std::string kFolder = ZELPlatform::JoinPath(".", "Firmware");
+const std::string kFirmware = kFolder + ZELPlatform::PathSeparator();
 
 struct LogLine
 {
@@ -53,7 +58,7 @@ protected:
 
     CFirmwareCatalogue MakeCatalogue()
     {
-        return CFirmwareCatalogue("./Firmware", [this](const std::string& message, _ZELSystemLogExEventType type) {
+        return CFirmwareCatalogue(kFolder, [this](const std::string& message, _ZELSystemLogExEventType type) {
             m_log.push_back({ message, type });
         });
     }
@@ -72,12 +77,12 @@ TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
         const char* name;
         const char* firstVersion; // file a.tarn, found first
         const char* secondVersion; // file b.tarn
-        const char* kept; // path in slot 3, empty for none
+        std::string kept; // path in slot 3, empty for none
     };
     const Case cases[] = {
-        { "newer second", "V 01.02.03", "V 01.02.04", "./Firmware/b.tarn" },
-        { "newer first", "V 01.02.04", "V 01.02.03", "./Firmware/a.tarn" },
-        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", "./Firmware/a.tarn" },
+        { "newer second", "V 01.02.03", "V 01.02.04", kFirmware + "b.tarn" },
+        { "newer first", "V 01.02.04", "V 01.02.03", kFirmware + "a.tarn" },
+        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", kFirmware + "a.tarn" },
         { "version 0 never fills an empty slot", "bad", "", "" },
     };
     for (const Case& c : cases) {
@@ -89,7 +94,7 @@ TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
         CFirmwareCatalogue catalogue = MakeCatalogue();
         EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
         EXPECT_EQ(catalogue.Slot(3).path, c.kept);
-        if (*c.kept != '\0') {
+        if (!c.kept.empty()) {
             EXPECT_EQ(catalogue.Slot(3).header.fileType, 3u);
         }
     }
@@ -123,7 +128,7 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
     CFirmwareCatalogue catalogue = MakeCatalogue();
     EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
     auto warning = [](const std::string& name, const std::string& cause) {
-        return LogLine { "The following file could not be read: ./Firmware/" + name + "\r\nDetected error: " + cause,
+        return LogLine { "The following file could not be read: " + kFirmware + name + "\r\nDetected error: " + cause,
             ZEL_SYSTEM_LOG_EX_EVENT_WARNING };
     };
     const std::vector<LogLine> expected = {
@@ -132,17 +137,17 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
         warning("fifo.tarn", "ZEL_STATUS_FILE_ERROR"),
         warning("foreign.tarn", "The file header is not supported."),
         warning("gone.tarn", "ZEL_STATUS_FILE_ERROR"),
-        { "The following file has been found: ./Firmware/inside.tarn (MCPU, V 01.00.00, , )",
+        { "The following file has been found: " + kFirmware + "inside.tarn (MCPU, V 01.00.00, , )",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
-        { "The following file has been found: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
+        { "The following file has been found: " + kFirmware + "kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
-        { "The following file has been found: ./Firmware/other.TARN (, V 05.00.00, , )",
+        { "The following file has been found: " + kFirmware + "other.TARN (, V 05.00.00, , )",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
         warning("outside.tarn", "ZEL_STATUS_FILE_ERROR"),
     };
     EXPECT_EQ(m_log, expected);
-    EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/kcpu.tarn");
-    EXPECT_EQ(catalogue.Slot(5).path, "./Firmware/inside.tarn");
+    EXPECT_EQ(catalogue.Slot(3).path, kFirmware + "kcpu.tarn");
+    EXPECT_EQ(catalogue.Slot(5).path, kFirmware + "inside.tarn");
     EXPECT_EQ(catalogue.Slot(4).path, "") << "a damaged file is never kept";
     for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot) {
         if (slot != 3 && slot != 5) {
@@ -154,10 +159,10 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
     for (const CFirmwareCatalogue::RejectedFile& file : catalogue.RejectedFiles())
         rejected.push_back(file.path + ": " + file.cause);
     EXPECT_EQ(rejected,
-        (std::vector<std::string> { "./Firmware/damaged.tarn: ZEL_STATUS_INVALID_CRC",
-            "./Firmware/empty.tarn: The file holds no firmware image.", "./Firmware/fifo.tarn: ZEL_STATUS_FILE_ERROR",
-            "./Firmware/foreign.tarn: The file header is not supported.", "./Firmware/gone.tarn: ZEL_STATUS_FILE_ERROR",
-            "./Firmware/outside.tarn: ZEL_STATUS_FILE_ERROR" }));
+        (std::vector<std::string> { kFirmware + "damaged.tarn: ZEL_STATUS_INVALID_CRC",
+            kFirmware + "empty.tarn: The file holds no firmware image.", kFirmware + "fifo.tarn: ZEL_STATUS_FILE_ERROR",
+            kFirmware + "foreign.tarn: The file header is not supported.", kFirmware + "gone.tarn: ZEL_STATUS_FILE_ERROR",
+            kFirmware + "outside.tarn: ZEL_STATUS_FILE_ERROR" }));
 }
 
 TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)
@@ -169,7 +174,7 @@ TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)
         catalogue.ScanFirmwareFolder();
     }
     ASSERT_EQ(m_log.size(), 1u);
-    EXPECT_EQ(m_log[0].message, "Die folgende Datei wurde gefunden: ./Firmware/kcpu.tarn (KCPU, V 01.00.00, , )");
+    EXPECT_EQ(m_log[0].message, "Die folgende Datei wurde gefunden: " + kFirmware + "kcpu.tarn (KCPU, V 01.00.00, , )");
 }
 
 TEST_F(CatalogueFixture, AnEmptyOrMissingFolderLeavesTheCatalogueEmpty)
@@ -204,7 +209,7 @@ TEST_F(CatalogueFixture, ReadsTextFieldsWithoutTerminator)
     EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
     ASSERT_EQ(m_log.size(), 1u);
     EXPECT_EQ(m_log[0].message,
-        "The following file has been found: ./Firmware/full.tarn (KCPU, " + version + ", " + std::string(16, 'a') + ", "
+        "The following file has been found: " + kFirmware + "full.tarn (KCPU, " + version + ", " + std::string(16, 'a') + ", "
             + std::string(16, 'b') + ")");
-    EXPECT_EQ(catalogue.Slot(3).path, "./Firmware/full.tarn");
+    EXPECT_EQ(catalogue.Slot(3).path, kFirmware + "full.tarn");
 }

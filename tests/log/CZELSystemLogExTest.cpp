@@ -380,6 +380,8 @@ TEST_F(SystemLogTest, RotatesAfterTheWriteBeyondTenMebibytes)
 
 TEST_F(SystemLogTest, NeverWritesIntoAnExistingFileOrThroughALink)
 {
+    if (!ZELTest::SymbolicLinksSupported())
+        GTEST_SKIP() << "needs symbolic links";
     // Files already taken for this second and the next, so whenever the log starts, its name is
     // taken: one by a link to a file outside, one by a plain file.
     fs::create_directory(m_directory.Path() / "Logs");
@@ -425,17 +427,23 @@ TEST_F(SystemLogTest, CarriesOnToTheControlWithoutAFile)
     struct Case
     {
         const char* name;
-        void (*prepare)(const fs::path& directory);
+        bool (*prepare)(const fs::path& directory); // false: the system cannot make the case
         const char* text;
     };
     const Case cases[] = {
-        {"Logs is a file", [](const fs::path& d) { ZELTest::WriteFile((d / "Logs").string(), "not a folder"); },
+        {"Logs is a file",
+            [](const fs::path& d) {
+                ZELTest::WriteFile((d / "Logs").string(), "not a folder");
+                return true;
+            },
             "The logfile could not be created."},
+        // Windows keeps a folder that is a process's current one.
         {"current directory removed",
             [](const fs::path& d) {
                 fs::create_directory(d / "gone");
                 fs::current_path(d / "gone");
-                fs::remove(d / "gone");
+                std::error_code refused;
+                return fs::remove(d / "gone", refused);
             },
             "The current directory can not be determined, therefore the logfile can not be created."},
     };
@@ -443,7 +451,8 @@ TEST_F(SystemLogTest, CarriesOnToTheControlWithoutAFile)
         SCOPED_TRACE(c.name);
         ZELTest::TemporaryDirectory directory;
         ZELTest::ScopedCurrentDirectory cwd(directory.Path());
-        c.prepare(directory.Path());
+        if (!c.prepare(directory.Path()))
+            continue;
         ZELTest::CapturingSink control;
         CZELSystemLogEx failing;
         failing.SetEnableOutput(true);

@@ -23,12 +23,14 @@ const char* const kComplete = "ZELTestPluginComplete.dll";
 const char* const kNoProcessEvent = "ZELTestPluginNoProcessEvent.dll";
 const char* const kInitializeFails = "ZELTestPluginInitializeFails.dll";
 
-std::string PluginFile(const std::string& base) { return ZELPlatform::GetPluginDirectory() + "/" + base + ".so"; }
+std::string PluginFile(const std::string& base)
+{
+    return ZELPlatform::JoinPath(ZELPlatform::GetPluginDirectory(), base + ZELPlatform::GetLibraryFileExtension());
+}
 
 bool IsMapped(const std::string& base)
 {
-    const std::string file = std::filesystem::canonical(PluginFile(base)).string();
-    return ZELTest::ReadFile("/proc/self/maps").find(file) != std::string::npos;
+    return CZELDynamicLibrary::IsMappedInProcess(PluginFile(base));
 }
 
 // The call record of a test plug-in, reached through a second reference to its library (which

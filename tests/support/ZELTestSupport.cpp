@@ -67,6 +67,17 @@ ScopedCurrentDirectory::~ScopedCurrentDirectory()
     std::filesystem::current_path(m_previous, ignored);
 }
 
+bool SymbolicLinksSupported()
+{
+    static const bool supported = [] {
+        TemporaryDirectory folder;
+        std::error_code error;
+        std::filesystem::create_symlink(folder.Path() / "target", folder.Path() / "link", error);
+        return !error;
+    }();
+    return supported;
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

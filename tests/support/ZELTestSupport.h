@@ -95,6 +95,9 @@ private:
     int m_fd = -1;
 };
 
+// Whether this system lets a test make symbolic links (Wine does not).
+bool SymbolicLinksSupported();
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 

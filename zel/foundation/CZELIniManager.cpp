@@ -111,7 +111,7 @@ CZELIniManager::CZELIniManager()
 {
     const std::string directory = ZELPlatform::GetCurrentDirectory();
     if (!directory.empty())
-        m_defaultPath = directory + "/ZEL.ini";
+        m_defaultPath = ZELPlatform::JoinPath(directory, "ZEL.ini");
 }
 
 const std::string& CZELIniManager::Resolve(const std::string& file) const

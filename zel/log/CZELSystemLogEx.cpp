@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -41,7 +42,7 @@ std::string FileNameOf(const std::string& name)
 {
     std::string result;
     for (const char c : name)
-        result += (c == '/' || c == '\0') ? '_' : c;
+        result += (std::strchr(ZELPlatform::kPathSeparators, c) != nullptr || c == '\0') ? '_' : c;
     if (result.size() > kMaxNameInFileName) {
         std::size_t cut = kMaxNameInFileName;
         while (cut > 0 && (static_cast<unsigned char>(result[cut]) & 0xC0) == 0x80)
@@ -309,7 +310,7 @@ long CZELSystemLogEx::GenerateFileNames()
         AddOwnOutput(kTextNoDirectory, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return ZEL_STATUS_UNSPECIFIC_ERROR;
     }
-    const std::string folder = directory + "/Logs";
+    const std::string folder = ZELPlatform::JoinPath(directory, "Logs");
     ZELPlatform::CreateDirectory(folder);
 
     SYSTEMTIME now;
@@ -317,7 +318,7 @@ long CZELSystemLogEx::GenerateFileNames()
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, " %04i-%02i-%02i %02i-%02i-%02i", now.wYear, now.wMonth, now.wDay, now.wHour,
         now.wMinute, now.wSecond);
-    const std::string base = folder + "/" + FileNameOf(m_name) + stamp;
+    const std::string base = ZELPlatform::JoinPath(folder, FileNameOf(m_name) + stamp);
 
     // A file of the same name (an earlier start within the same second) is never overwritten.
     std::string path;

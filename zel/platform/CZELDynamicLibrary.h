@@ -18,6 +18,8 @@ public:
     void* Symbol(const std::string& name) const;
     void Unload();
     bool IsLoaded() const { return m_handle != nullptr; }
+    // Whether the library file at `path` is mapped into this process (by anyone), without loading it.
+    static bool IsMappedInProcess(const std::string& path);
     const std::string& LastError() const { return m_lastError; }
 
 private:

@@ -26,8 +26,11 @@ bool IsStandardStreamTerminal(int stream);
 
 // The file name extension of loadable libraries: ".so" on Linux, ".dll" on Windows.
 const char* GetLibraryFileExtension();
-// The characters that separate the parts of a path on this platform.
+// The characters that separate the parts of a path on this platform, and the one it writes.
 extern const char* const kPathSeparators;
+char PathSeparator();
+// `folder` and `name` joined with the platform's separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Folder the plug-ins are loaded from: <library dir>/tarn/plugins in an installed tree, otherwise
 // the library directory itself (the build tree keeps plug-ins beside the library).

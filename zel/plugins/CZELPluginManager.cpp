@@ -31,7 +31,7 @@ std::string ResolvePluginPath(const std::string& name)
             file.replace(file.size() - kWindowsExtension.size(), kWindowsExtension.size(),
                 ZELPlatform::GetLibraryFileExtension());
     }
-    return ZELPlatform::GetPluginDirectory() + "/" + file;
+    return ZELPlatform::JoinPath(ZELPlatform::GetPluginDirectory(), file);
 }
 
 } // namespace

@@ -40,6 +40,15 @@ void* CZELDynamicLibrary::Symbol(const std::string& name) const
     return ::dlsym(m_handle, name.c_str());
 }
 
+bool CZELDynamicLibrary::IsMappedInProcess(const std::string& path)
+{
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr)
+        return false;
+    ::dlclose(handle); // drops only the reference just taken
+    return true;
+}
+
 void CZELDynamicLibrary::Unload()
 {
     if (m_handle != nullptr)

@@ -91,6 +91,13 @@ void* CZELDynamicLibrary::Symbol(const std::string& name) const
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(m_handle), name.c_str()));
 }
 
+bool CZELDynamicLibrary::IsMappedInProcess(const std::string& path)
+{
+    HMODULE module = nullptr;
+    return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, ZELPlatform::ToWide(path).c_str(), &module)
+        && module != nullptr;
+}
+
 void CZELDynamicLibrary::Unload()
 {
     if (m_handle != nullptr)

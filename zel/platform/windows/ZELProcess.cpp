@@ -94,6 +94,16 @@ const char* GetLibraryFileExtension()
 
 const char* const kPathSeparators = "/\\";
 
+char PathSeparator()
+{
+    return '\\';
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    return folder + PathSeparator() + name;
+}
+
 std::string GetPluginDirectory()
 {
     // The programs, zel.dll and the plug-ins share one folder.
