@@ -36,7 +36,8 @@ std::vector<ZELSerialDeviceEvent> CZELWindowsHotPlugMonitor::Compare(
 {
     std::vector<ZELSerialDeviceEvent> events;
     const auto in = [](const std::vector<ZELPlatform::SerialPortInfo>& list, const ZELPlatform::SerialPortInfo& port) {
-        return std::any_of(list.begin(), list.end(), [&port](const ZELPlatform::SerialPortInfo& p) { return SameAdapter(p, port); });
+        return std::any_of(
+            list.begin(), list.end(), [&port](const ZELPlatform::SerialPortInfo& p) { return SameAdapter(p, port); });
     };
     for (const ZELPlatform::SerialPortInfo& port : before)
         if (!in(after, port))

@@ -49,13 +49,15 @@ std::string FromBuffer(const std::wstring& buffer, DWORD bytes)
 
 std::string Upper(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
 std::string Lower(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -93,7 +95,8 @@ std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA& device)
     std::wstring buffer(64, L'\0');
     DWORD type = 0;
     DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    const LONG result = ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    const LONG result =
+        ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     ::RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ)
         return {};
@@ -126,7 +129,8 @@ std::string UsbSerialAbove(DEVINST instance)
     return {};
 }
 
-void AddDeviceManagerPorts(const GUID& guid, DWORD flags, std::vector<SerialPortInfo>& ports, std::set<std::string>& seen)
+void AddDeviceManagerPorts(
+    const GUID& guid, DWORD flags, std::vector<SerialPortInfo>& ports, std::set<std::string>& seen)
 {
     const HDEVINFO set = ::SetupDiGetClassDevsW(&guid, nullptr, nullptr, flags);
     if (set == INVALID_HANDLE_VALUE)
