@@ -24,7 +24,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
     for (ms* value : {&stepPoll, &requestResend, &requestTimeout, &moduleListResend, &moduleListTimeout,
              &targetRound, &pauseShort, &pauseMedium, &pauseLong, &pauseRestart, &expanderCollection,
              &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
-             &sendSlotWait, &portReopenPause, &radioStatisticsGap,
+             &sendSlotWait, &portReopenPause, &radioStatisticsGap, &portListPoll,
              &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
              &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait, &fatalLogFlush})
         Scale(*value, divisor);

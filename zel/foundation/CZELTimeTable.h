@@ -31,6 +31,8 @@ struct CZELTimeTable
     ms sendSlotWait{100};           // a sender waits this long for the one pending-packet slot
     ms portReopenPause{10};         // between attempts to reopen a port whose device went away
     ms radioStatisticsGap{1};       // a gap this long ends a burst of radio statistics bytes
+    ms portListPoll{1000};          // where no event tells of ports coming and going, the port list
+                                    // is compared this often
 
     // STM32 bootloader and firmware blocks
     ms stm32AnswerTimeout{5000};    // one answer byte
