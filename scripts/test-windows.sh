@@ -22,10 +22,11 @@ cleanup() {
   rm -rf "$run_dir"
 }
 trap cleanup EXIT
-# A prefix of our own, and a wineserver kept running: programs then start in milliseconds, and the
-# server never takes a simulator's pseudo-terminal as its controlling terminal.
+# A prefix of our own, and a wineserver kept running: programs then start in milliseconds. It runs in
+# the foreground of this script, not as a daemon: a session leader would take the first simulator
+# pseudo-terminal it opens as its controlling terminal, and dump its objects when that hangs up.
+"$wine_bin/wineserver" -f -p >"$run_dir/wineserver.log" 2>&1 &
 "$wine_bin/wine64" wineboot -i >/dev/null 2>&1
-"$wine_bin/wineserver" -p
 
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DTARN_HOST_PROGRAM="$PWD/$host_dir/bin/tarn" >/dev/null

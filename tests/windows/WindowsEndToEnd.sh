@@ -24,15 +24,18 @@ mkdir -p "$work/run/Firmware" "$work/images"
 
 # The simulator runs while its standard input (a FIFO held open here) stays open; its first line is
 # the port.
+starts=0
 start_simulator() {
-  echo "$1" > "$work/scenario.json"
-  mkfifo "$work/sim.in" "$work/sim.out"
-  "$TARN_HOST" sim --scenario "$work/scenario.json" --flash-dump "$work/flash" <"$work/sim.in" \
-    >"$work/sim.out" 2>"$work/sim.err" &
+  starts=$((starts + 1))
+  local sim="$work/sim$starts"
+  echo "$1" > "$sim.json"
+  mkfifo "$sim.in" "$sim.out"
+  rm -rf "$work/flash"
+  "$TARN_HOST" sim --scenario "$sim.json" --flash-dump "$work/flash" <"$sim.in" >"$sim.out" 2>"$work/sim.err" &
   sim_pid=$!
-  exec 3>"$work/sim.in"
+  exec 3>"$sim.in"
   local port
-  read -r -t 20 port <"$work/sim.out" || fail "the simulator did not start"
+  read -r -t 20 port <"$sim.out" || fail "the simulator did not start"
   ln -sfn "$port" "$WINEPREFIX/dosdevices/com$com"
 }
 
@@ -52,7 +55,8 @@ pack() {
 # Runs tarn.exe in the working folder; its exit code is in $rc.
 run_tarn() {
   set +e
-  (cd "$work/run" && timeout 300 "$WINE_LOADER" "$TARN_EXE" "$@" </dev/null >"$work/run/out" 2>&1)
+  # Wine's helper processes must not inherit the simulator's input, or it would never end.
+  (cd "$work/run" && timeout 300 "$WINE_LOADER" "$TARN_EXE" "$@" </dev/null >"$work/run/out" 2>&1 3>&-)
   rc=$?
   set -e
 }
@@ -80,7 +84,7 @@ qtr1)
   pack 6 "V 02.04.00" ecpu.tarn 2048
   run_tarn update --port "COM$com" --yes --json
   [ "$rc" -eq 0 ] || fail "tarn.exe update ended with $rc"
-  grep -q '"outcome": "succeeded"' "$work/run/out" || fail "the report does not say the update succeeded"
+  grep -q '"outcome": "updated"' "$work/run/out" || fail "the report does not say the update succeeded"
   stop_simulator
   same_image ccpu.tarn CCPU.bin
   same_image kcpu.tarn KCPU.bin
@@ -108,15 +112,18 @@ missing-port)
   grep -qi "COM$com" "$work/run/out" || fail "the error does not name the port"
   ;;
 device-gone)
-  # The device closes the line in the middle of an expander's transfer: a clear error, exit 1, no
-  # hang; once it is back, a second run updates the expander.
-  start_simulator '{ "device": { "hardware": "QTR-1",
+  # The device goes away in the middle of an expander's transfer and does not come back (the cable
+  # is pulled): a clear error, exit 1, no hang. With the device back, a second run updates it.
+  device='"device": { "hardware": "QTR-1",
     "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.05.00", "LCPU": "V 01.03.00" },
-    "expanderRestartMs": 50, "expanders": [ { "type": 33, "version": "V 02.03.00" } ] },
-    "faults": [ { "kind": "disconnect", "id": "0x0015", "skip": 3, "times": 1, "returnAfterMs": 300 } ] }'
+    "expanderRestartMs": 50, "expanders": [ { "type": 33, "version": "V 02.03.00" } ] }'
+  start_simulator "{ $device, \"faults\": [ { \"kind\": \"disconnect\", \"id\": \"0x0015\", \"skip\": 3, \"times\": 1 } ] }"
   pack 6 "V 02.04.00" ecpu.tarn 4096
   run_tarn update --port "COM$com" --yes
   [ "$rc" -eq 1 ] || fail "a line lost mid-transfer ended with $rc, not 1"
+  grep -q "could not be started" "$work/run/out" || fail "the report does not say what failed"
+  stop_simulator
+  start_simulator "{ $device }"
   run_tarn update --port "COM$com" --yes
   [ "$rc" -eq 0 ] || fail "the second run ended with $rc"
   stop_simulator
