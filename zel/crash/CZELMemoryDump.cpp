@@ -11,6 +11,7 @@
 #include "zel/platform/ZELCrashReport.h"
 #include "zel/platform/ZELFile.h"
 #include "zel/platform/ZELHeapCheck.h"
+#include "zel/platform/ZELPathSeparator.h"
 #include "zel/platform/ZELProcess.h"
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/platform/ZELThreadName.h"
@@ -30,7 +31,6 @@ namespace {
 
 constexpr const char* kSection = "ZELMemoryDump";
 constexpr const char* kDefaultName = "ZEL Memory Dump";
-constexpr const char* kHelperProgram = "zel-run";
 constexpr const char* kPureVirtualText = "A pure virtual function call has been detected.";
 constexpr unsigned int kErrorBoxStyle = 16;
 
@@ -46,14 +46,15 @@ long HeapCheckMain(void* data)
 
 std::string FileNameOf(const std::string& path)
 {
-    const auto slash = path.rfind('/');
+    const char separators[] = {'/', ZELPlatform::kPathSeparator, '\0'};
+    const auto slash = path.find_last_of(separators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string DirectoryOf(const std::string& path)
+std::string Lowered(std::string text)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
 // "<text> (GetLastError() = 0x%08x):\r\n\r\n<path>"
@@ -90,8 +91,7 @@ long CZELMemoryDump::Initialize(const std::string& applicationName)
         return ZEL_STATUS_SUCCESS;
     m_applicationName = applicationName.empty() ? kDefaultName : applicationName;
     GenerateFileNames();
-    m_runnerPath = DirectoryOf(ZELPlatform::GetProgramPath()) + "/" + kHelperProgram;
-    m_runnerTarget = ZELPlatform::GetLibraryPath() + ",ShowMessageBox";
+    m_messageBoxProcess = ZELPlatform::PrepareMessageBoxProcess(ZELPlatform::GetLibraryPath());
     long status = ZEL_STATUS_SUCCESS;
     if (!IsRundll32()) {
         status = SetTopLevelFilters();
@@ -119,7 +119,7 @@ long CZELMemoryDump::GenerateFileNames()
         AddOutput(Text(2), ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return ZEL_STATUS_UNSPECIFIC_ERROR;
     }
-    m_dumpDirectory = current + "/Dumps";
+    m_dumpDirectory = current + ZELPlatform::kPathSeparator + "Dumps";
     if (ZELPlatform::CreateDirectory(m_dumpDirectory) != 0) {
         AddOutput(Text(1), ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return ZEL_STATUS_UNSPECIFIC_ERROR;
@@ -158,6 +158,8 @@ long CZELMemoryDump::SetTopLevelFilters()
 {
     if (m_handlersInstalled.exchange(true))
         return ZEL_STATUS_SUCCESS;
+    // Loaded now, so that a crash finds the writer without having to take the loader's lock.
+    ZELPlatform::FindCrashReportWriter();
     const int error = ZELPlatform::InstallCrashSignalHandlers(&TopLevelFilterStatic);
     std::set_terminate(&TopLevelTerminateHandlerRoutine);
     ZELSetFatalHandler(&RaiseFatalStatic);
@@ -167,10 +169,18 @@ long CZELMemoryDump::SetTopLevelFilters()
 
 long CZELMemoryDump::LockTopLevelFilters()
 {
-    // Nothing here can keep other code from installing its own signal handlers; the flag records
-    // that the handlers were installed in the intended order.
-    m_filterLock = true;
-    return ZEL_STATUS_SUCCESS;
+    switch (ZELPlatform::LockCrashHandlers()) {
+    case ZELPlatform::PlatformResult::Done:
+        m_filterLock = true;
+        return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::PlatformResult::NotFound:
+        return ZEL_STATUS_NOT_FOUND;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 void CZELMemoryDump::SetDumpType(int dumpType)
@@ -183,9 +193,19 @@ long CZELMemoryDump::SetDEPPolicy(std::uint32_t policy)
     std::lock_guard lock(m_lock);
     if (m_depPolicySet)
         return policy == m_depPolicy ? ZEL_STATUS_SUCCESS : ZEL_STATUS_UNSPECIFIC_ERROR;
-    m_depPolicy = policy;
-    m_depPolicySet = true;
-    return ZEL_STATUS_SUCCESS;
+    switch (ZELPlatform::SetDataExecutionPrevention(policy)) {
+    case ZELPlatform::PlatformResult::Done:
+        m_depPolicy = policy;
+        m_depPolicySet = true;
+        return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::PlatformResult::NotFound:
+        return ZEL_STATUS_NOT_FOUND;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 std::uint32_t CZELMemoryDump::GetDEPPolicy() const
@@ -196,10 +216,14 @@ std::uint32_t CZELMemoryDump::GetDEPPolicy() const
 
 long CZELMemoryDump::SetDumpAfterHeapCorruption(bool enable)
 {
-    // glibc's allocator always aborts when it finds a damaged block, and the abort ends in a
-    // report; enabling adds the same end to a damage the heap check finds.
+    // Enabling also adds a dump and the end of the process to a damage the heap check finds.
     if (!enable)
         return m_heapTermination.load() ? ZEL_STATUS_UNSPECIFIC_ERROR : ZEL_STATUS_SUCCESS;
+    std::lock_guard lock(m_lock);
+    if (m_heapTermination.load())
+        return ZEL_STATUS_SUCCESS;
+    if (!ZELPlatform::EnableTerminationOnHeapCorruption())
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
     m_heapTermination.store(true);
     return ZEL_STATUS_SUCCESS;
 }
@@ -249,12 +273,13 @@ long CZELMemoryDump::CheckHeapConsistency()
 {
     if (!m_initialized.load())
         return ZEL_STATUS_NOT_INITIALIZED;
-    int error = 0;
-    switch (ZELPlatform::CheckHeapInChild(error)) {
+    switch (ZELPlatform::CheckHeaps()) {
     case ZELPlatform::HeapState::Valid:
         return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::HeapState::OutOfMemory:
+        return ZEL_STATUS_NO_MEMORY;
     case ZELPlatform::HeapState::CheckFailed:
-        return error == ENOMEM || error == EAGAIN ? ZEL_STATUS_NO_MEMORY : ZEL_STATUS_UNSPECIFIC_ERROR;
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
     case ZELPlatform::HeapState::Corrupted:
         break;
     }
@@ -312,9 +337,7 @@ long CZELMemoryDump::ProvokeHeapCorruption()
 
 bool CZELMemoryDump::IsRundll32()
 {
-    std::string name = FileNameOf(ZELPlatform::GetProgramPath());
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name == kHelperProgram;
+    return Lowered(FileNameOf(ZELPlatform::GetProgramPath())) == Lowered(ZELPlatform::MessageBoxHelperProgramName());
 }
 
 std::string CZELMemoryDump::GetApplicationName() const
@@ -379,14 +402,16 @@ void CZELMemoryDump::TopLevelTerminateHandlerRoutine()
 
 long CZELMemoryDump::ShowMessageBoxViaNewProcess(const char* text, const char* caption, unsigned int style)
 {
-    // An argument vector reaches the helper unchanged: quotes need no doubling here.
-    CZELFixedText styleText;
-    styleText.AppendUnsigned(style);
-    const char* arguments[] = {m_runnerPath.c_str(), m_runnerTarget.c_str(), text, caption, styleText.Text(), nullptr};
-    const int error = ZELPlatform::StartDetachedProcess(m_runnerPath.c_str(), arguments);
-    if (error == 0)
+    switch (ZELPlatform::StartMessageBoxProcess(m_messageBoxProcess, text, caption, style)) {
+    case ZELPlatform::PlatformResult::Done:
         return ZEL_STATUS_SUCCESS;
-    return error == ENOMEM ? ZEL_STATUS_NO_MEMORY : ZEL_STATUS_UNSPECIFIC_ERROR;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::NotFound:
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool terminate)
@@ -407,25 +432,28 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
     SYSTEMTIME local;
     ZELPlatform::GetLocalTime(local);
     CZELFixedText path;
-    path.Append(m_dumpDirectory.c_str()).Append('/').Append(m_applicationName.c_str()).Append(' ');
+    path.Append(m_dumpDirectory.c_str()).Append(ZELPlatform::kPathSeparator).Append(m_applicationName.c_str()).Append(' ');
     path.AppendUnsigned(local.wYear, 4).Append('-').AppendUnsigned(local.wMonth, 2).Append('-');
     path.AppendUnsigned(local.wDay, 2).Append(' ').AppendUnsigned(local.wHour, 2).Append('-');
     path.AppendUnsigned(local.wMinute, 2).Append('-').AppendUnsigned(local.wSecond, 2);
     path.Append(" (").AppendUnsigned(static_cast<std::uint64_t>(number), 2).Append(").dmp");
 
     CZELFixedText result;
-    const int fd = ZELPlatform::CreateReportFile(path.Text());
-    if (fd < 0) {
+    const ZELPlatform::CrashReportWriter writer = ZELPlatform::FindCrashReportWriter();
+    const int fd = writer == ZELPlatform::CrashReportWriter::Available ? ZELPlatform::CreateReportFile(path.Text()) : -1;
+    if (writer == ZELPlatform::CrashReportWriter::Missing) {
+        result.Append(Text(7));
+    } else if (writer == ZELPlatform::CrashReportWriter::Incompatible) {
+        result.Append(Text(6));
+    } else if (fd < 0) {
         AppendFailure(result, 5, -fd, path.Text());
     } else {
-        CZELFixedText header;
-        header.Append(m_applicationName.c_str()).Append(" crash report\nCrash count: ");
-        header.AppendUnsigned(static_cast<std::uint64_t>(number)).Append("\nDump type: ");
-        header.AppendHex(static_cast<std::uint32_t>(m_dumpType.load()), 8).Append("\n\n");
-        int error = ZELPlatform::WriteText(fd, header.Text());
-        const int reportError = ZELPlatform::WriteCrashReport(fd, info, info.nesting == 1);
-        if (error == 0)
-            error = reportError;
+        ZELPlatform::CrashReportContext context;
+        context.applicationName = m_applicationName.c_str();
+        context.crashCount = number;
+        context.dumpType = m_dumpType.load();
+        context.symbolise = info.nesting == 1;
+        const int error = ZELPlatform::WriteCrashReport(fd, info, context);
         if (error == 0) {
             result.Append(Text(3)).Append("\r\n\r\n").Append(path.Text());
         } else {

@@ -13,10 +13,11 @@
 inline constexpr int ZEL_DUMP_TYPE_FULL_MEMORY = 0x0002;
 inline constexpr int ZEL_DUMP_TYPE_DEFAULT = 0x126;
 
-// Turns every fatal fault of the process into a crash report in the folder Dumps and an end with
-// exit code 1: the fault signals (on an alternate stack), std::terminate, pure virtual calls and
-// every fatal condition raised through ZELRaiseFatal (hung thread, heap corruption, CrashFast).
-// Also runs the cyclic heap check "ZEL Heap Check".
+// Turns every fatal fault of the process into a crash report in the folder Dumps (a text report on
+// Linux, a minidump on Windows) and an end with exit code 1: the faults (signals, structured
+// exceptions), abort, std::terminate, pure virtual calls and every fatal condition raised through
+// ZELRaiseFatal (hung thread, heap corruption, CrashFast). Also runs the cyclic heap check
+// "ZEL Heap Check".
 class CZELMemoryDump
 {
 public:
@@ -26,7 +27,7 @@ public:
     virtual ~CZELMemoryDump();
 
     // Once: stores the name ("ZEL Memory Dump" when empty), creates Dumps under the current
-    // directory, and, except in the zel-run helper process, installs the handlers and applies the
+    // directory, and, except in the message-box helper process, installs the handlers and applies the
     // section "ZELMemoryDump" of ZEL.ini. Later calls change nothing.
     long Initialize(const std::string& applicationName);
     // Stops the heap check thread; the handlers stay installed.
@@ -34,8 +35,9 @@ public:
 
     void SetDumpType(int dumpType);
     int GetDumpType() const { return m_dumpType.load(); }
-    // Linux keeps data execution prevention on for every process, so the policy is only recorded:
-    // the first value holds, asking for another one gives ZEL_STATUS_UNSPECIFIC_ERROR.
+    // The first value that the platform accepts holds, asking for another one then gives
+    // ZEL_STATUS_UNSPECIFIC_ERROR. Linux keeps data execution prevention on for every process, so
+    // there the policy is only recorded; ZEL_STATUS_NOT_FOUND where the platform has no such call.
     long SetDEPPolicy(std::uint32_t policy);
     std::uint32_t GetDEPPolicy() const;
     // Enabling cannot be undone: false after true gives ZEL_STATUS_UNSPECIFIC_ERROR.
@@ -66,7 +68,7 @@ public:
     [[noreturn]] static void TopLevelTerminateHandlerRoutine();
     // Writes a report and ends the process; ZEL_STATUS_NOT_INITIALIZED while no handler is installed.
     static long CrashFast();
-    // True in the zel-run helper process, which only shows a message box.
+    // True in the helper process (zel-run, rundll32.exe) that only shows a message box.
     static bool IsRundll32();
 
     bool IsInitialized() const { return m_initialized.load(); }
@@ -93,9 +95,8 @@ private:
     std::atomic<bool> m_initialized{false};
     std::string m_applicationName;
     std::string m_dumpDirectory;
-    // The message-box launcher and its target, found at Initialize so a crash need not look.
-    std::string m_runnerPath;
-    std::string m_runnerTarget;
+    // The message-box helper and its library, found at Initialize so a crash need not look.
+    ZELPlatform::MessageBoxProcess m_messageBoxProcess;
     std::atomic<int> m_dumpType{ZEL_DUMP_TYPE_DEFAULT};
     std::uint32_t m_depPolicy = 0;
     bool m_depPolicySet = false;
