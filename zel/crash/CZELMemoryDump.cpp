@@ -16,15 +16,12 @@
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/platform/ZELThreadName.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
 #include <mutex>
 
 namespace {
@@ -57,6 +54,16 @@ std::string Lowered(std::string text)
     return text;
 }
 
+// The runtime's fatal-error record.
+void LogCriticalError(const char* file, const char* function, int line, const char* expression)
+{
+    char record[2048];
+    std::snprintf(record, sizeof record,
+        "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
+        file, function, line, expression, static_cast<int>(ZELPlatform::GetCurrentThreadId()));
+    GetZELSystemLogEx().AddOutput(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL, "", "CZELMemoryDump", "");
+}
+
 // "<text> (GetLastError() = 0x%08x):\r\n\r\n<path>"
 void AppendFailure(CZELFixedText& result, long text, int error, const char* path)
 {
@@ -84,7 +91,7 @@ long CZELMemoryDump::AddOutputStatic(const std::string& message, _ZELSystemLogEx
     return GetZELSystemLogEx().AddOutput(message, type, "", "CZELMemoryDump", "");
 }
 
-long CZELMemoryDump::Initialize(const std::string& applicationName)
+long CZELMemoryDump::InitializeModule(const std::string& applicationName)
 {
     std::lock_guard lock(m_lock);
     if (m_initialized.load())
@@ -160,6 +167,7 @@ long CZELMemoryDump::SetTopLevelFilters()
         return ZEL_STATUS_SUCCESS;
     // Loaded now, so that a crash finds the writer without having to take the loader's lock.
     ZELPlatform::FindCrashReportWriter();
+    ZELPlatform::SetInvalidParameterHandler(&TopLevelCRTInvalidParameterHandlerRoutine);
     const int error = ZELPlatform::InstallCrashSignalHandlers(&TopLevelFilterStatic);
     std::set_terminate(&TopLevelTerminateHandlerRoutine);
     ZELSetFatalHandler(&RaiseFatalStatic);
@@ -371,31 +379,18 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
     std::abort();
 }
 
-void CZELMemoryDump::TopLevelTerminateHandlerRoutine()
+void CZELMemoryDump::TopLevelCRTInvalidParameterHandlerRoutine(const char* expression, const char* function,
+    const char* file, unsigned int line)
 {
-    std::string cause;
-    if (const std::type_info* type = abi::__cxa_current_exception_type()) {
-        int status = 0;
-        std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
-        cause = "an uncaught exception of type ";
-        cause += status == 0 && name ? name.get() : type->name();
-        try {
-            std::rethrow_exception(std::current_exception());
-        } catch (const std::exception& exception) {
-            cause += ": ";
-            cause += exception.what();
-        } catch (...) {
-        }
-    } else {
-        cause = "no active exception";
-    }
-    // The runtime's fatal-error record: this runtime names neither file nor line, only the cause.
-    char record[1024];
-    std::snprintf(record, sizeof record,
-        "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
-        "", "std::terminate", 0, cause.c_str(), static_cast<int>(ZELPlatform::GetCurrentThreadId()));
-    AddOutputStatic(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
-    const std::string reason = "std::terminate after " + cause;
+    LogCriticalError(file, function, static_cast<int>(line), expression);
+    ZELPlatform::RaiseCrash("A critical error has been detected.");
+}
+
+void CZELMemoryDump::ReportTermination(const char* cause)
+{
+    // The C++ runtime names neither file nor line, only the cause.
+    LogCriticalError("", "std::terminate", 0, cause);
+    const std::string reason = std::string("std::terminate after ") + cause;
     ZELPlatform::RaiseCrash(reason.c_str());
     std::abort();
 }

@@ -5,9 +5,15 @@
 #include "zel/platform/ZELCrashSignals.h"
 #include "zel/threads/CZELMonitoredThread.h"
 
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <memory>
 #include <string>
+#include <typeinfo>
 
 // Minidump type flags that the dump type holds; with full memory a core file would be allowed too.
 inline constexpr int ZEL_DUMP_TYPE_FULL_MEMORY = 0x0002;
@@ -29,7 +35,14 @@ public:
     // Once: stores the name ("ZEL Memory Dump" when empty), creates Dumps under the current
     // directory, and, except in the message-box helper process, installs the handlers and applies the
     // section "ZELMemoryDump" of ZEL.ini. Later calls change nothing.
-    long Initialize(const std::string& applicationName);
+    // Also installs the terminate handler in the calling program's copy of the C++ runtime: where
+    // every module links a copy of its own (MinGW's static runtime), the library's copy alone would
+    // not see the program's own uncaught exceptions.
+    long Initialize(const std::string& applicationName)
+    {
+        std::set_terminate(&TopLevelTerminateHandlerRoutine);
+        return InitializeModule(applicationName);
+    }
     // Stops the heap check thread; the handlers stay installed.
     long Terminate();
 
@@ -65,7 +78,14 @@ public:
     long TopLevelFilter(const ZELPlatform::CrashInfo& info, bool terminate);
     static void TopLevelFilterStatic(const ZELPlatform::CrashInfo& info);
     [[noreturn]] static void TopLevelPureVirtualFunctionCallHandlerRoutine();
-    [[noreturn]] static void TopLevelTerminateHandlerRoutine();
+    // Inline, so that the exception is looked at with the runtime of the module it ends in.
+    [[noreturn]] static void TopLevelTerminateHandlerRoutine() { ReportTermination(DescribeCurrentException().c_str()); }
+    // Logs the runtime's record of the end, writes a report and ends the process.
+    [[noreturn]] static void ReportTermination(const char* cause);
+    static std::string DescribeCurrentException();
+    // Logs the runtime's record of the invalid parameter and writes a report.
+    static void TopLevelCRTInvalidParameterHandlerRoutine(const char* expression, const char* function,
+        const char* file, unsigned int line);
     // Writes a report and ends the process; ZEL_STATUS_NOT_INITIALIZED while no handler is installed.
     static long CrashFast();
     // True in the helper process (zel-run, rundll32.exe) that only shows a message box.
@@ -82,6 +102,7 @@ public:
     long RunHeapCheckThread();
 
 private:
+    long InitializeModule(const std::string& applicationName);
     long GenerateFileNames();
     long ApplyIniSettings();
     long SetTopLevelFilters();
@@ -110,3 +131,22 @@ private:
 };
 
 CZELMemoryDump& GetZELMemoryDump();
+
+inline std::string CZELMemoryDump::DescribeCurrentException()
+{
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    if (type == nullptr)
+        return "no active exception";
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
+    std::string cause = "an uncaught exception of type ";
+    cause += status == 0 && name ? name.get() : type->name();
+    try {
+        std::rethrow_exception(std::current_exception());
+    } catch (const std::exception& exception) {
+        cause += ": ";
+        cause += exception.what();
+    } catch (...) {
+    }
+    return cause;
+}

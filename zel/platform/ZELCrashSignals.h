@@ -44,6 +44,14 @@ enum class PlatformResult
 int InstallCrashSignalHandlers(CrashHandler handler);
 bool CrashSignalHandlersInstalled();
 
+// Called by the C runtime for a function given an invalid parameter, with its texts converted to
+// 8-bit text (empty where the runtime gives none). Windows: the runtime's invalid-parameter
+// handler (called by the runtimes that check their parameters; Wine's msvcrt.dll does not). Linux:
+// glibc has no such hook, nothing is installed.
+using InvalidParameterHandler = void (*)(const char* expression, const char* function, const char* file,
+    unsigned int line);
+void SetInvalidParameterHandler(InvalidParameterHandler handler);
+
 // Makes later attempts of other code in the process to replace the installed handlers ineffective,
 // where the platform allows it (Windows: the registration of unhandled-exception filters then does
 // nothing). Linux has no such registration: Done.

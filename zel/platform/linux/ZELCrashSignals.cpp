@@ -127,6 +127,10 @@ bool CrashSignalHandlersInstalled()
     return g_handler.load() != nullptr;
 }
 
+void SetInvalidParameterHandler(InvalidParameterHandler)
+{
+}
+
 PlatformResult LockCrashHandlers()
 {
     // Nothing here can keep other code from installing its own signal handlers.
