@@ -135,6 +135,8 @@ INSTANTIATE_TEST_SUITE_P(EveryWayOfCrashing, CrashReports,
     ::testing::Values(
         CrashCase{"null-write", "Signal: SIGSEGV (11)\nCode: SEGV_MAPERR (1)\nAddress: 0x0000000000000010",
             "CrashByNullWrite()", false},
+        CrashCase{"thread-null-write", "Signal: SIGSEGV (11)\nCode: SEGV_MAPERR (1)\nAddress: 0x0000000000000010",
+            "SecondThreadNullWrite()", false},
         CrashCase{"abort", "Signal: SIGABRT (6)", "CrashByAbort()", false},
         CrashCase{"division", "Signal: SIGFPE (8)\nCode: FPE_INTDIV", "CrashByDivision()", false, true},
         CrashCase{"stack-overflow", "Signal: SIGSEGV (11)", "RecurseWithoutEnd(int)", false},
