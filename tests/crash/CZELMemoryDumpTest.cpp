@@ -214,6 +214,17 @@ INSTANTIATE_TEST_SUITE_P(FatalEnds, LoggedCrashes,
         return name;
     });
 
+TEST(CZELMemoryDump, ADamagedHeapIsReportedWithoutTheTerminationFlag)
+{
+    if (kSanitizerAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator replaces glibc's, whose checks the heap check relies on";
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = RunChild(folder.Path(), "heap-check");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "status=" + std::to_string(ZEL_STATUS_INVALID_BUFFER) + "\n");
+    EXPECT_TRUE(Reports(folder.Path()).empty());
+}
+
 TEST(CZELMemoryDump, ReportListsEveryThreadByName)
 {
     ZELTest::TemporaryDirectory folder;

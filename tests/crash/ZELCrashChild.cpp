@@ -7,6 +7,7 @@
 // output thread runs before the crash handlers are installed. Some modes exist on one system only.
 
 #include "zel/crash/CZELMemoryDump.h"
+#include "zel/foundation/CZELCommandLine.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
@@ -30,6 +31,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -219,6 +221,12 @@ int Run(const std::string& mode)
         dump.Terminate();
         return 0;
     }
+    if (mode == "heap-check") {
+        // Without the heap termination flag a damaged heap is only reported.
+        dump.ProvokeHeapCorruption();
+        std::printf("status=%ld\n", dump.CheckHeapConsistency());
+        return 0;
+    }
     if (mode == "null-write")
         CrashByNullWrite();
     else if (mode == "thread-null-write") {
@@ -323,8 +331,27 @@ int Run(const std::string& mode)
 
 } // namespace
 
+// Started as the message-box helper would be: writes the arguments as the library's command line
+// splits them, one per line, to "arguments.txt", whole or not at all.
+int PrintArguments()
+{
+    std::string text;
+    std::string argument;
+    for (int index = 1; GetZELCommandLine().GetArgument(index, argument) == ZEL_STATUS_SUCCESS; ++index)
+        text += "<" + argument + ">\n";
+    {
+        std::ofstream out("arguments.part", std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out)
+            return 3;
+    }
+    return std::rename("arguments.part", "arguments.txt") == 0 ? 0 : 3;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]).ends_with(",ShowMessageBox"))
+        return PrintArguments();
     if (argc < 2) {
         std::fprintf(stderr, "usage: zel_crash_child MODE [DIVISOR [APPLICATION NAME]]\n");
         return 2;
