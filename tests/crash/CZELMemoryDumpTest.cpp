@@ -135,6 +135,8 @@ INSTANTIATE_TEST_SUITE_P(EveryWayOfCrashing, CrashReports,
     ::testing::Values(
         CrashCase{"null-write", "Signal: SIGSEGV (11)\nCode: SEGV_MAPERR (1)\nAddress: 0x0000000000000010",
             "CrashByNullWrite()", false},
+        CrashCase{"thread-null-write", "Signal: SIGSEGV (11)\nCode: SEGV_MAPERR (1)\nAddress: 0x0000000000000010",
+            "SecondThreadNullWrite()", false},
         CrashCase{"abort", "Signal: SIGABRT (6)", "CrashByAbort()", false},
         CrashCase{"division", "Signal: SIGFPE (8)\nCode: FPE_INTDIV", "CrashByDivision()", false, true},
         CrashCase{"stack-overflow", "Signal: SIGSEGV (11)", "RecurseWithoutEnd(int)", false},
@@ -211,6 +213,17 @@ INSTANTIATE_TEST_SUITE_P(FatalEnds, LoggedCrashes,
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+TEST(CZELMemoryDump, ADamagedHeapIsReportedWithoutTheTerminationFlag)
+{
+    if (kSanitizerAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator replaces glibc's, whose checks the heap check relies on";
+    ZELTest::TemporaryDirectory folder;
+    const ZELTest::ProcessResult result = RunChild(folder.Path(), "heap-check");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "status=" + std::to_string(ZEL_STATUS_INVALID_BUFFER) + "\n");
+    EXPECT_TRUE(Reports(folder.Path()).empty());
+}
 
 TEST(CZELMemoryDump, ReportListsEveryThreadByName)
 {

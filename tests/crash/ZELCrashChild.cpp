@@ -4,9 +4,10 @@
 //   zel_crash_child MODE [DIVISOR [APPLICATION NAME]]
 //
 // Modes that start with "log-" start the system log first, as the program does, so that its
-// output thread runs before the crash handlers are installed.
+// output thread runs before the crash handlers are installed. Some modes exist on one system only.
 
 #include "zel/crash/CZELMemoryDump.h"
+#include "zel/foundation/CZELCommandLine.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
@@ -18,17 +19,27 @@
 #include "zel/threads/CZELMonitoredThread.h"
 #include "zel/threads/CZELThreadMonitor.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
+
+#ifdef _WIN32
+// The system's registration of the process's unhandled-exception filter, which other code may call.
+extern "C" __declspec(dllimport) void* __stdcall SetUnhandledExceptionFilter(void* filter);
+#endif
 
 // Outside the unnamed namespace: with every subclass known the compiler would resolve the call.
 class Describable;
@@ -126,6 +137,7 @@ public:
 
 ChildLogPane g_logPane;
 
+#ifndef _WIN32
 // A thread that holds the C library's time-zone lock for good: the first conversion to local time
 // reads the zone file, here a FIFO that never gets its data. Returns once the thread is in that read.
 bool HoldTimeZoneLock()
@@ -147,6 +159,7 @@ bool HoldTimeZoneLock()
     }
     return false;
 }
+#endif
 
 // A library thread started before the handlers are installed; it overflows its stack once told.
 CZELEvent g_earlyThreadMayOverflow;
@@ -179,6 +192,24 @@ __attribute__((noinline)) void SecondThreadNullWrite()
     *target = 2;
 }
 
+#ifdef _WIN32
+// Another filter, as a library loaded later might register it: it must never be reached.
+long __stdcall ForeignFilter(void*)
+{
+    std::fputs("the foreign filter ran\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(5);
+}
+
+// A thread of the runtime, without a C++ frame around its function that would end an escaping
+// exception itself.
+unsigned __stdcall ThrowsFromRuntimeThread(void*)
+{
+    CrashByUncaughtException();
+    return 0;
+}
+#endif
+
 int Run(const std::string& mode)
 {
     CZELMemoryDump& dump = GetZELMemoryDump();
@@ -190,8 +221,19 @@ int Run(const std::string& mode)
         dump.Terminate();
         return 0;
     }
+    if (mode == "heap-check") {
+        // Without the heap termination flag a damaged heap is only reported.
+        dump.ProvokeHeapCorruption();
+        std::printf("status=%ld\n", dump.CheckHeapConsistency());
+        return 0;
+    }
     if (mode == "null-write")
         CrashByNullWrite();
+    else if (mode == "thread-null-write") {
+        static CZELNativeThread second;
+        second.Start([] { SecondThreadNullWrite(); });
+        WaitForever();
+    }
     else if (mode == "abort")
         CrashByAbort();
     else if (mode == "terminate")
@@ -226,11 +268,26 @@ int Run(const std::string& mode)
         GetZELSystemLogEx().SetEnableOutput(true);
         GetZELSystemLogEx().AddOutput("overflow", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION, "", "Crash Child", "");
         WaitForever();
-    } else if (mode == "time-zone-lock") {
+    }
+#ifndef _WIN32
+    else if (mode == "time-zone-lock") {
         if (!HoldTimeZoneLock())
             return 3;
         CrashByNullWrite();
-    } else if (mode == "early-thread-overflow") {
+    }
+#else
+    else if (mode == "log-runtime-thread-terminate") {
+        if (_beginthreadex(nullptr, 0, &ThrowsFromRuntimeThread, nullptr, 0, nullptr) == 0)
+            return 3;
+        WaitForever();
+    } else if (mode == "foreign-filter") {
+        // Registered after the crash handling, which keeps its own filter in place.
+        if (SetUnhandledExceptionFilter(reinterpret_cast<void*>(&ForeignFilter)) != nullptr)
+            std::fputs("the registration reported a previous filter\n", stderr);
+        CrashByNullWrite();
+    }
+#endif
+    else if (mode == "early-thread-overflow") {
         g_earlyThreadMayOverflow.Set();
         WaitForever();
     }
@@ -274,8 +331,27 @@ int Run(const std::string& mode)
 
 } // namespace
 
+// Started as the message-box helper would be: writes the arguments as the library's command line
+// splits them, one per line, to "arguments.txt", whole or not at all.
+int PrintArguments()
+{
+    std::string text;
+    std::string argument;
+    for (int index = 1; GetZELCommandLine().GetArgument(index, argument) == ZEL_STATUS_SUCCESS; ++index)
+        text += "<" + argument + ">\n";
+    {
+        std::ofstream out("arguments.part", std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out)
+            return 3;
+    }
+    return std::rename("arguments.part", "arguments.txt") == 0 ? 0 : 3;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]).ends_with(",ShowMessageBox"))
+        return PrintArguments();
     if (argc < 2) {
         std::fprintf(stderr, "usage: zel_crash_child MODE [DIVISOR [APPLICATION NAME]]\n");
         return 2;

@@ -11,11 +11,10 @@
 #include "zel/platform/ZELCrashReport.h"
 #include "zel/platform/ZELFile.h"
 #include "zel/platform/ZELHeapCheck.h"
+#include "zel/platform/ZELPathSeparator.h"
 #include "zel/platform/ZELProcess.h"
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/platform/ZELThreadName.h"
-
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,14 +22,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
 #include <mutex>
 
 namespace {
 
 constexpr const char* kSection = "ZELMemoryDump";
 constexpr const char* kDefaultName = "ZEL Memory Dump";
-constexpr const char* kHelperProgram = "zel-run";
 constexpr const char* kPureVirtualText = "A pure virtual function call has been detected.";
 constexpr unsigned int kErrorBoxStyle = 16;
 
@@ -46,14 +43,25 @@ long HeapCheckMain(void* data)
 
 std::string FileNameOf(const std::string& path)
 {
-    const auto slash = path.rfind('/');
+    const char separators[] = {'/', ZELPlatform::kPathSeparator, '\0'};
+    const auto slash = path.find_last_of(separators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string DirectoryOf(const std::string& path)
+std::string Lowered(std::string text)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The runtime's fatal-error record.
+void LogCriticalError(const char* file, const char* function, int line, const char* expression)
+{
+    char record[2048];
+    std::snprintf(record, sizeof record,
+        "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
+        file, function, line, expression, static_cast<int>(ZELPlatform::GetCurrentThreadId()));
+    GetZELSystemLogEx().AddOutput(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL, "", "CZELMemoryDump", "");
 }
 
 // "<text> (GetLastError() = 0x%08x):\r\n\r\n<path>"
@@ -83,15 +91,14 @@ long CZELMemoryDump::AddOutputStatic(const std::string& message, _ZELSystemLogEx
     return GetZELSystemLogEx().AddOutput(message, type, "", "CZELMemoryDump", "");
 }
 
-long CZELMemoryDump::Initialize(const std::string& applicationName)
+long CZELMemoryDump::InitializeModule(const std::string& applicationName)
 {
     std::lock_guard lock(m_lock);
     if (m_initialized.load())
         return ZEL_STATUS_SUCCESS;
     m_applicationName = applicationName.empty() ? kDefaultName : applicationName;
     GenerateFileNames();
-    m_runnerPath = DirectoryOf(ZELPlatform::GetProgramPath()) + "/" + kHelperProgram;
-    m_runnerTarget = ZELPlatform::GetLibraryPath() + ",ShowMessageBox";
+    m_messageBoxProcess = ZELPlatform::PrepareMessageBoxProcess(ZELPlatform::GetLibraryPath());
     long status = ZEL_STATUS_SUCCESS;
     if (!IsRundll32()) {
         status = SetTopLevelFilters();
@@ -119,7 +126,7 @@ long CZELMemoryDump::GenerateFileNames()
         AddOutput(Text(2), ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return ZEL_STATUS_UNSPECIFIC_ERROR;
     }
-    m_dumpDirectory = current + "/Dumps";
+    m_dumpDirectory = current + ZELPlatform::kPathSeparator + "Dumps";
     if (ZELPlatform::CreateDirectory(m_dumpDirectory) != 0) {
         AddOutput(Text(1), ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
         return ZEL_STATUS_UNSPECIFIC_ERROR;
@@ -158,6 +165,9 @@ long CZELMemoryDump::SetTopLevelFilters()
 {
     if (m_handlersInstalled.exchange(true))
         return ZEL_STATUS_SUCCESS;
+    // Loaded now, so that a crash finds the writer without having to take the loader's lock.
+    ZELPlatform::FindCrashReportWriter();
+    ZELPlatform::SetInvalidParameterHandler(&TopLevelCRTInvalidParameterHandlerRoutine);
     const int error = ZELPlatform::InstallCrashSignalHandlers(&TopLevelFilterStatic);
     std::set_terminate(&TopLevelTerminateHandlerRoutine);
     ZELSetFatalHandler(&RaiseFatalStatic);
@@ -167,10 +177,18 @@ long CZELMemoryDump::SetTopLevelFilters()
 
 long CZELMemoryDump::LockTopLevelFilters()
 {
-    // Nothing here can keep other code from installing its own signal handlers; the flag records
-    // that the handlers were installed in the intended order.
-    m_filterLock = true;
-    return ZEL_STATUS_SUCCESS;
+    switch (ZELPlatform::LockCrashHandlers()) {
+    case ZELPlatform::PlatformResult::Done:
+        m_filterLock = true;
+        return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::PlatformResult::NotFound:
+        return ZEL_STATUS_NOT_FOUND;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 void CZELMemoryDump::SetDumpType(int dumpType)
@@ -183,9 +201,19 @@ long CZELMemoryDump::SetDEPPolicy(std::uint32_t policy)
     std::lock_guard lock(m_lock);
     if (m_depPolicySet)
         return policy == m_depPolicy ? ZEL_STATUS_SUCCESS : ZEL_STATUS_UNSPECIFIC_ERROR;
-    m_depPolicy = policy;
-    m_depPolicySet = true;
-    return ZEL_STATUS_SUCCESS;
+    switch (ZELPlatform::SetDataExecutionPrevention(policy)) {
+    case ZELPlatform::PlatformResult::Done:
+        m_depPolicy = policy;
+        m_depPolicySet = true;
+        return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::PlatformResult::NotFound:
+        return ZEL_STATUS_NOT_FOUND;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 std::uint32_t CZELMemoryDump::GetDEPPolicy() const
@@ -196,10 +224,14 @@ std::uint32_t CZELMemoryDump::GetDEPPolicy() const
 
 long CZELMemoryDump::SetDumpAfterHeapCorruption(bool enable)
 {
-    // glibc's allocator always aborts when it finds a damaged block, and the abort ends in a
-    // report; enabling adds the same end to a damage the heap check finds.
+    // Enabling also adds a dump and the end of the process to a damage the heap check finds.
     if (!enable)
         return m_heapTermination.load() ? ZEL_STATUS_UNSPECIFIC_ERROR : ZEL_STATUS_SUCCESS;
+    std::lock_guard lock(m_lock);
+    if (m_heapTermination.load())
+        return ZEL_STATUS_SUCCESS;
+    if (!ZELPlatform::EnableTerminationOnHeapCorruption())
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
     m_heapTermination.store(true);
     return ZEL_STATUS_SUCCESS;
 }
@@ -249,12 +281,13 @@ long CZELMemoryDump::CheckHeapConsistency()
 {
     if (!m_initialized.load())
         return ZEL_STATUS_NOT_INITIALIZED;
-    int error = 0;
-    switch (ZELPlatform::CheckHeapInChild(error)) {
+    switch (ZELPlatform::CheckHeaps()) {
     case ZELPlatform::HeapState::Valid:
         return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::HeapState::OutOfMemory:
+        return ZEL_STATUS_NO_MEMORY;
     case ZELPlatform::HeapState::CheckFailed:
-        return error == ENOMEM || error == EAGAIN ? ZEL_STATUS_NO_MEMORY : ZEL_STATUS_UNSPECIFIC_ERROR;
+        return ZEL_STATUS_UNSPECIFIC_ERROR;
     case ZELPlatform::HeapState::Corrupted:
         break;
     }
@@ -312,9 +345,7 @@ long CZELMemoryDump::ProvokeHeapCorruption()
 
 bool CZELMemoryDump::IsRundll32()
 {
-    std::string name = FileNameOf(ZELPlatform::GetProgramPath());
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name == kHelperProgram;
+    return Lowered(FileNameOf(ZELPlatform::GetProgramPath())) == Lowered(ZELPlatform::MessageBoxHelperProgramName());
 }
 
 std::string CZELMemoryDump::GetApplicationName() const
@@ -348,45 +379,34 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
     std::abort();
 }
 
-void CZELMemoryDump::TopLevelTerminateHandlerRoutine()
+void CZELMemoryDump::TopLevelCRTInvalidParameterHandlerRoutine(const char* expression, const char* function,
+    const char* file, unsigned int line)
 {
-    std::string cause;
-    if (const std::type_info* type = abi::__cxa_current_exception_type()) {
-        int status = 0;
-        std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
-        cause = "an uncaught exception of type ";
-        cause += status == 0 && name ? name.get() : type->name();
-        try {
-            std::rethrow_exception(std::current_exception());
-        } catch (const std::exception& exception) {
-            cause += ": ";
-            cause += exception.what();
-        } catch (...) {
-        }
-    } else {
-        cause = "no active exception";
-    }
-    // The runtime's fatal-error record: this runtime names neither file nor line, only the cause.
-    char record[1024];
-    std::snprintf(record, sizeof record,
-        "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
-        "", "std::terminate", 0, cause.c_str(), static_cast<int>(ZELPlatform::GetCurrentThreadId()));
-    AddOutputStatic(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
-    const std::string reason = "std::terminate after " + cause;
+    LogCriticalError(file, function, static_cast<int>(line), expression);
+    ZELPlatform::RaiseCrash("A critical error has been detected.");
+}
+
+void CZELMemoryDump::ReportTermination(const char* cause)
+{
+    // The C++ runtime names neither file nor line, only the cause.
+    LogCriticalError("", "std::terminate", 0, cause);
+    const std::string reason = std::string("std::terminate after ") + cause;
     ZELPlatform::RaiseCrash(reason.c_str());
     std::abort();
 }
 
 long CZELMemoryDump::ShowMessageBoxViaNewProcess(const char* text, const char* caption, unsigned int style)
 {
-    // An argument vector reaches the helper unchanged: quotes need no doubling here.
-    CZELFixedText styleText;
-    styleText.AppendUnsigned(style);
-    const char* arguments[] = {m_runnerPath.c_str(), m_runnerTarget.c_str(), text, caption, styleText.Text(), nullptr};
-    const int error = ZELPlatform::StartDetachedProcess(m_runnerPath.c_str(), arguments);
-    if (error == 0)
+    switch (ZELPlatform::StartMessageBoxProcess(m_messageBoxProcess, text, caption, style)) {
+    case ZELPlatform::PlatformResult::Done:
         return ZEL_STATUS_SUCCESS;
-    return error == ENOMEM ? ZEL_STATUS_NO_MEMORY : ZEL_STATUS_UNSPECIFIC_ERROR;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::NotFound:
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool terminate)
@@ -407,25 +427,28 @@ long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool ter
     SYSTEMTIME local;
     ZELPlatform::GetLocalTime(local);
     CZELFixedText path;
-    path.Append(m_dumpDirectory.c_str()).Append('/').Append(m_applicationName.c_str()).Append(' ');
+    path.Append(m_dumpDirectory.c_str()).Append(ZELPlatform::kPathSeparator).Append(m_applicationName.c_str()).Append(' ');
     path.AppendUnsigned(local.wYear, 4).Append('-').AppendUnsigned(local.wMonth, 2).Append('-');
     path.AppendUnsigned(local.wDay, 2).Append(' ').AppendUnsigned(local.wHour, 2).Append('-');
     path.AppendUnsigned(local.wMinute, 2).Append('-').AppendUnsigned(local.wSecond, 2);
     path.Append(" (").AppendUnsigned(static_cast<std::uint64_t>(number), 2).Append(").dmp");
 
     CZELFixedText result;
-    const int fd = ZELPlatform::CreateReportFile(path.Text());
-    if (fd < 0) {
+    const ZELPlatform::CrashReportWriter writer = ZELPlatform::FindCrashReportWriter();
+    const int fd = writer == ZELPlatform::CrashReportWriter::Available ? ZELPlatform::CreateReportFile(path.Text()) : -1;
+    if (writer == ZELPlatform::CrashReportWriter::Missing) {
+        result.Append(Text(7));
+    } else if (writer == ZELPlatform::CrashReportWriter::Incompatible) {
+        result.Append(Text(6));
+    } else if (fd < 0) {
         AppendFailure(result, 5, -fd, path.Text());
     } else {
-        CZELFixedText header;
-        header.Append(m_applicationName.c_str()).Append(" crash report\nCrash count: ");
-        header.AppendUnsigned(static_cast<std::uint64_t>(number)).Append("\nDump type: ");
-        header.AppendHex(static_cast<std::uint32_t>(m_dumpType.load()), 8).Append("\n\n");
-        int error = ZELPlatform::WriteText(fd, header.Text());
-        const int reportError = ZELPlatform::WriteCrashReport(fd, info, info.nesting == 1);
-        if (error == 0)
-            error = reportError;
+        ZELPlatform::CrashReportContext context;
+        context.applicationName = m_applicationName.c_str();
+        context.crashCount = number;
+        context.dumpType = m_dumpType.load();
+        context.symbolise = info.nesting == 1;
+        const int error = ZELPlatform::WriteCrashReport(fd, info, context);
         if (error == 0) {
             result.Append(Text(3)).Append("\r\n\r\n").Append(path.Text());
         } else {

@@ -1,6 +1,7 @@
 #include "zel/foundation/ZELMessageBox.h"
 
 #include "zel/foundation/CZELCommandLine.h"
+#include "zel/platform/ZELNativeMessageBox.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,8 @@ int DefaultButton(unsigned int style)
     }
 }
 
-// Without a registered host the box goes to standard error: there is nobody else to show it to.
+// Without a registered host and without a box of the system the message goes to standard error:
+// there is nobody else to show it to.
 int ShowOnStandardError(const std::string& text, const std::string& caption, unsigned int style)
 {
     const std::string icon = ZELMessageBoxIconName(style);
@@ -58,6 +60,9 @@ int ZELShowMessageBox(const std::string& text, const std::string& caption, unsig
     }
     if (backend)
         return backend(text, caption, style);
+    int button = 0;
+    if (ZELPlatform::ShowNativeMessageBox(text, caption, style, button))
+        return button;
     return ShowOnStandardError(text, caption, style);
 }
 

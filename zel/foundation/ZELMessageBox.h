@@ -19,7 +19,8 @@ inline constexpr int ZEL_IDYES = 6;
 inline constexpr int ZEL_IDNO = 7;
 
 // Shows a box and returns the button pressed. A host (the Qt program, the command line) registers
-// its own; without one the box is written to standard error and answered with its default button.
+// its own; without one the system's box is shown (Windows), and where there is none the box is
+// written to standard error and answered with its default button.
 using ZELMessageBoxBackend = std::function<int(const std::string& text, const std::string& caption, unsigned int style)>;
 
 void ZELSetMessageBoxBackend(ZELMessageBoxBackend backend);
@@ -28,6 +29,6 @@ int ZELShowMessageBox(const std::string& text, const std::string& caption, unsig
 // Name of the icon a style asks for ("error", "question", "warning", "information" or "").
 std::string ZELMessageBoxIconName(unsigned int style);
 
-// The entry the launcher `zel-run` calls by name: arguments 2, 3 and 4 of the process are the text,
-// the caption and the style.
+// The entry the launcher (`zel-run`, on Windows rundll32.exe) calls by name: arguments 2, 3 and 4
+// of the process are the text, the caption and the style.
 extern "C" void ShowMessageBox();

@@ -271,10 +271,20 @@ void WriteSymbolisedFrames(Output& out, const FrameList& list, int first)
 
 } // namespace
 
-int WriteCrashReport(int fd, const CrashInfo& info, bool symbolise)
+CrashReportWriter FindCrashReportWriter()
+{
+    return CrashReportWriter::Available; // the report is written here
+}
+
+int WriteCrashReport(int fd, const CrashInfo& info, const CrashReportContext& context)
 {
     Output out;
     out.fd = fd;
+    CZELFixedText header;
+    header.Append(context.applicationName).Append(" crash report\nCrash count: ");
+    header.AppendUnsigned(static_cast<std::uint64_t>(context.crashCount)).Append("\nDump type: ");
+    header.AppendHex(static_cast<std::uint32_t>(context.dumpType), 8).Append("\n\n");
+    out.Write(header.Text(), header.Length());
     FrameList frames;
     _Unwind_Backtrace(&CollectFrame, &frames);
     const int first = FirstFaultFrame(frames, info.faultAddress);
@@ -283,7 +293,7 @@ int WriteCrashReport(int fd, const CrashInfo& info, bool symbolise)
     WriteFrameAddresses(out, frames, first);
     WriteThreads(out);
     WriteMemoryMap(out);
-    if (symbolise)
+    if (context.symbolise)
         WriteSymbolisedFrames(out, frames, first);
     return out.error;
 }

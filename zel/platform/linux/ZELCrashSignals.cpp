@@ -1,5 +1,7 @@
 #include "zel/platform/ZELCrashSignals.h"
 
+#include "zel/platform/CZELFixedText.h"
+#include "zel/platform/ZELProcess.h"
 #include "zel/platform/ZELThreadName.h"
 
 #include <fcntl.h>
@@ -123,6 +125,53 @@ int InstallCrashSignalHandlers(CrashHandler handler)
 bool CrashSignalHandlersInstalled()
 {
     return g_handler.load() != nullptr;
+}
+
+void SetInvalidParameterHandler(InvalidParameterHandler)
+{
+}
+
+PlatformResult LockCrashHandlers()
+{
+    // Nothing here can keep other code from installing its own signal handlers.
+    return PlatformResult::Done;
+}
+
+PlatformResult SetDataExecutionPrevention(std::uint32_t)
+{
+    return PlatformResult::Done;
+}
+
+const char* MessageBoxHelperProgramName()
+{
+    return "zel-run";
+}
+
+MessageBoxProcess PrepareMessageBoxProcess(const std::string& libraryPath)
+{
+    // zel-run is installed beside the programs.
+    const std::string program = GetProgramPath();
+    const auto slash = program.rfind('/');
+    MessageBoxProcess process;
+    process.program = (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" +
+        MessageBoxHelperProgramName();
+    process.library = libraryPath;
+    return process;
+}
+
+PlatformResult StartMessageBoxProcess(const MessageBoxProcess& process, const char* text, const char* caption,
+    unsigned int style)
+{
+    // An argument vector reaches the helper unchanged: nothing needs quoting.
+    CZELFixedText target;
+    target.Append(process.library.c_str()).Append(",ShowMessageBox");
+    CZELFixedText styleText;
+    styleText.AppendUnsigned(style);
+    const char* arguments[] = {process.program.c_str(), target.Text(), text, caption, styleText.Text(), nullptr};
+    const int error = StartDetachedProcess(process.program.c_str(), arguments);
+    if (error == 0)
+        return PlatformResult::Done;
+    return error == ENOMEM ? PlatformResult::NoMemory : PlatformResult::Failed;
 }
 
 __attribute__((noinline)) void RaiseCrash(const char* reason)

@@ -38,28 +38,22 @@ constexpr int kChildSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
 } // namespace
 
-HeapState CheckHeapInChild(int& error)
+HeapState CheckHeaps()
 {
-    error = 0;
     const pid_t child = ::fork();
-    if (child < 0) {
-        error = errno;
-        return HeapState::CheckFailed;
-    }
+    if (child < 0)
+        return errno == ENOMEM || errno == EAGAIN ? HeapState::OutOfMemory : HeapState::CheckFailed;
     if (child == 0)
         WalkHeapAndExit();
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            error = errno;
+        if (errno != EINTR)
             return HeapState::CheckFailed;
-        }
     }
     if (WIFSIGNALED(status))
         return HeapState::Corrupted;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return HeapState::Valid;
-    error = ECHILD;
     return HeapState::CheckFailed;
 }
 
@@ -82,6 +76,11 @@ void DamageHeap()
         std::memcpy(reinterpret_cast<char*>(victimAddress - sizeof wrongSize), &wrongSize, sizeof wrongSize);
     });
     damaging.join();
+}
+
+bool EnableTerminationOnHeapCorruption()
+{
+    return true;
 }
 
 } // namespace ZELPlatform
