@@ -55,13 +55,28 @@ std::string Lowered(std::string text)
 }
 
 // The runtime's fatal-error record.
-void LogCriticalError(const char* file, const char* function, int line, const char* expression)
+std::string CriticalErrorRecord(const char* file, const char* function, int line, const char* expression)
 {
     char record[2048];
     std::snprintf(record, sizeof record,
         "A critical error has been detected.\r\nFile: %s\r\nFunction: %s\r\nLine: %i\r\nExpression: %s\r\nThread ID: %i",
         file, function, line, expression, static_cast<int>(ZELPlatform::GetCurrentThreadId()));
-    GetZELSystemLogEx().AddOutput(record, ZEL_SYSTEM_LOG_EX_EVENT_FATAL, "", "CZELMemoryDump", "");
+    return record;
+}
+
+long StatusOf(ZELPlatform::PlatformResult result)
+{
+    switch (result) {
+    case ZELPlatform::PlatformResult::Done:
+        return ZEL_STATUS_SUCCESS;
+    case ZELPlatform::PlatformResult::NotFound:
+        return ZEL_STATUS_NOT_FOUND;
+    case ZELPlatform::PlatformResult::NoMemory:
+        return ZEL_STATUS_NO_MEMORY;
+    case ZELPlatform::PlatformResult::Failed:
+        break;
+    }
+    return ZEL_STATUS_UNSPECIFIC_ERROR;
 }
 
 // "<text> (GetLastError() = 0x%08x):\r\n\r\n<path>"
@@ -177,18 +192,10 @@ long CZELMemoryDump::SetTopLevelFilters()
 
 long CZELMemoryDump::LockTopLevelFilters()
 {
-    switch (ZELPlatform::LockCrashHandlers()) {
-    case ZELPlatform::PlatformResult::Done:
+    const long status = StatusOf(ZELPlatform::LockCrashHandlers());
+    if (status == ZEL_STATUS_SUCCESS)
         m_filterLock = true;
-        return ZEL_STATUS_SUCCESS;
-    case ZELPlatform::PlatformResult::NotFound:
-        return ZEL_STATUS_NOT_FOUND;
-    case ZELPlatform::PlatformResult::NoMemory:
-        return ZEL_STATUS_NO_MEMORY;
-    case ZELPlatform::PlatformResult::Failed:
-        break;
-    }
-    return ZEL_STATUS_UNSPECIFIC_ERROR;
+    return status;
 }
 
 void CZELMemoryDump::SetDumpType(int dumpType)
@@ -201,19 +208,12 @@ long CZELMemoryDump::SetDEPPolicy(std::uint32_t policy)
     std::lock_guard lock(m_lock);
     if (m_depPolicySet)
         return policy == m_depPolicy ? ZEL_STATUS_SUCCESS : ZEL_STATUS_UNSPECIFIC_ERROR;
-    switch (ZELPlatform::SetDataExecutionPrevention(policy)) {
-    case ZELPlatform::PlatformResult::Done:
+    const long status = StatusOf(ZELPlatform::SetDataExecutionPrevention(policy));
+    if (status == ZEL_STATUS_SUCCESS) {
         m_depPolicy = policy;
         m_depPolicySet = true;
-        return ZEL_STATUS_SUCCESS;
-    case ZELPlatform::PlatformResult::NotFound:
-        return ZEL_STATUS_NOT_FOUND;
-    case ZELPlatform::PlatformResult::NoMemory:
-        return ZEL_STATUS_NO_MEMORY;
-    case ZELPlatform::PlatformResult::Failed:
-        break;
     }
-    return ZEL_STATUS_UNSPECIFIC_ERROR;
+    return status;
 }
 
 std::uint32_t CZELMemoryDump::GetDEPPolicy() const
@@ -382,14 +382,14 @@ void CZELMemoryDump::TopLevelPureVirtualFunctionCallHandlerRoutine()
 void CZELMemoryDump::TopLevelCRTInvalidParameterHandlerRoutine(const char* expression, const char* function,
     const char* file, unsigned int line)
 {
-    LogCriticalError(file, function, static_cast<int>(line), expression);
+    AddOutputStatic(CriticalErrorRecord(file, function, static_cast<int>(line), expression), ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
     ZELPlatform::RaiseCrash("A critical error has been detected.");
 }
 
 void CZELMemoryDump::ReportTermination(const char* cause)
 {
     // The C++ runtime names neither file nor line, only the cause.
-    LogCriticalError("", "std::terminate", 0, cause);
+    AddOutputStatic(CriticalErrorRecord("", "std::terminate", 0, cause), ZEL_SYSTEM_LOG_EX_EVENT_FATAL);
     const std::string reason = std::string("std::terminate after ") + cause;
     ZELPlatform::RaiseCrash(reason.c_str());
     std::abort();
@@ -397,16 +397,7 @@ void CZELMemoryDump::ReportTermination(const char* cause)
 
 long CZELMemoryDump::ShowMessageBoxViaNewProcess(const char* text, const char* caption, unsigned int style)
 {
-    switch (ZELPlatform::StartMessageBoxProcess(m_messageBoxProcess, text, caption, style)) {
-    case ZELPlatform::PlatformResult::Done:
-        return ZEL_STATUS_SUCCESS;
-    case ZELPlatform::PlatformResult::NoMemory:
-        return ZEL_STATUS_NO_MEMORY;
-    case ZELPlatform::PlatformResult::NotFound:
-    case ZELPlatform::PlatformResult::Failed:
-        break;
-    }
-    return ZEL_STATUS_UNSPECIFIC_ERROR;
+    return StatusOf(ZELPlatform::StartMessageBoxProcess(m_messageBoxProcess, text, caption, style));
 }
 
 long CZELMemoryDump::TopLevelFilter(const ZELPlatform::CrashInfo& info, bool terminate)
