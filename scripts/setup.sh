@@ -15,8 +15,9 @@ packages=(
   stm32flash xvfb xauth x11-utils
 )
 if [ "${1:-}" = windows ]; then
-  # googletest: its sources, built with the cross compiler.
-  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine googletest)
+  # googletest: its sources, built with the cross compiler. fonts-wine: the system fonts the dialogs
+  # ask for (MS Sans Serif, the caption buttons' Marlett).
+  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine googletest python3)
 fi
 
 missing=()
