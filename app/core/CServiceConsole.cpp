@@ -127,8 +127,10 @@ long CServiceConsole::OpenPort()
         SetLastErrorText(reason.empty() ? "The port " + m_link.GetCOMPort() + " cannot be opened." : reason);
         return result;
     }
+    const std::string port = m_link.GetCOMPort();
     std::lock_guard lock(m_lock);
     m_portOpenedHere = true;
+    m_openedPort = port;
     m_protocolBefore = protocol;
     m_lastError.clear();
     return ZEL_STATUS_SUCCESS;
@@ -142,6 +144,7 @@ long CServiceConsole::ClosePort()
         if (!m_portOpenedHere)
             return ZEL_STATUS_SUCCESS;
         m_portOpenedHere = false;
+        m_openedPort.clear();
         protocol = m_protocolBefore;
     }
     const long result = m_link.TerminateReceivingThread();
@@ -154,6 +157,21 @@ bool CServiceConsole::IsPortOpenedHere() const
 {
     std::lock_guard lock(m_lock);
     return m_portOpenedHere;
+}
+
+long CServiceConsole::SendOnPort(
+    const std::string& port, IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value)
+{
+    bool otherPort = false;
+    {
+        std::lock_guard lock(m_lock);
+        otherPort = m_portOpenedHere && m_openedPort != port;
+    }
+    if (otherPort)
+        ClosePort();
+    if (!IsPortOpenedHere() && !m_link.IsReceivingThreadRunning())
+        m_link.SetSerialPortSettings(port, m_link.GetBaudRateAsID());
+    return Send(requests, parameters, value);
 }
 
 long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value)

@@ -43,6 +43,9 @@ public:
     // Builds the dialog's current choice and sends it, opening the port first if needed; its line
     // names the request. ZEL_STATUS_BUSY while an update holds the port.
     long Send(IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value);
+    // Send on the port the operator chose: a port the console opened under another name is closed
+    // first, and a link that no one holds takes the chosen name.
+    long SendOnPort(const std::string& port, IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value);
     // Why the last OpenPort or Send failed, for an operator; empty after a success.
     std::string GetLastErrorText() const;
 
@@ -69,6 +72,7 @@ private:
     // Names of the console's requests the port has not reported written yet, oldest first.
     std::deque<std::string> m_pendingNames;
     bool m_portOpenedHere = false;
+    std::string m_openedPort; // the link's port name when the console opened it
     std::uint16_t m_protocolBefore = 0; // the link's framing when the console opened the port
     bool m_subscribed = false;
     long m_received = 0;

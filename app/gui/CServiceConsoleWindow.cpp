@@ -157,20 +157,10 @@ void CServiceConsoleWindow::OnRequestChanged()
 
 void CServiceConsoleWindow::OnSendClicked()
 {
-    const std::string port = m_portName ? m_portName() : m_link.GetCOMPort();
-    // The operator may have chosen another port since the console opened one.
-    if (m_console.IsPortOpenedHere() && port != m_openedPort)
-        ReleasePort();
-    const bool openBefore = m_console.IsPortOpenedHere();
-    if (!openBefore && !m_link.IsReceivingThreadRunning())
-        m_link.SetSerialPortSettings(port, m_link.GetBaudRateAsID());
-
     CQtComboBox requests(m_requests);
     CQtComboBox parameters(m_parameters);
     CQtEdit value(m_value);
-    const long result = m_console.Send(&requests, &parameters, &value);
-    if (!openBefore && m_console.IsPortOpenedHere())
-        m_openedPort = port;
+    const long result = m_console.SendOnPort(m_portName ? m_portName() : m_link.GetCOMPort(), &requests, &parameters, &value);
     ShowStatus(result == ZEL_STATUS_SUCCESS ? std::string() : m_console.GetLastErrorText());
 }
 
@@ -181,10 +171,7 @@ void CServiceConsoleWindow::ShowStatus(const std::string& text)
 
 void CServiceConsoleWindow::ReleasePort()
 {
-    if (!m_console.IsPortOpenedHere())
-        return;
     m_console.ClosePort();
-    m_openedPort.clear();
 }
 
 void CServiceConsoleWindow::SetSendAllowed(bool allowed)

@@ -56,8 +56,6 @@ private:
     IUpdateLink& m_link;
     CServiceConsole m_console;
     std::function<std::string()> m_portName;
-    // The port the console opened.
-    std::string m_openedPort;
     bool m_started = false;
     bool m_terminated = false;
 
