@@ -127,10 +127,9 @@ long CServiceConsole::OpenPort()
         SetLastErrorText(reason.empty() ? "The port " + m_link.GetCOMPort() + " cannot be opened." : reason);
         return result;
     }
-    const std::string port = m_link.GetCOMPort();
     std::lock_guard lock(m_lock);
     m_portOpenedHere = true;
-    m_openedPort = port;
+    m_openedPort.clear(); // named by SendOnPort
     m_protocolBefore = protocol;
     m_lastError.clear();
     return ZEL_STATUS_SUCCESS;
@@ -169,9 +168,15 @@ long CServiceConsole::SendOnPort(
     }
     if (otherPort)
         ClosePort();
-    if (!IsPortOpenedHere() && !m_link.IsReceivingThreadRunning())
+    const bool openBefore = IsPortOpenedHere();
+    if (!openBefore && !m_link.IsReceivingThreadRunning())
         m_link.SetSerialPortSettings(port, m_link.GetBaudRateAsID());
-    return Send(requests, parameters, value);
+    const long result = Send(requests, parameters, value);
+    // The name as the operator chose it: the link may keep it in another form.
+    std::lock_guard lock(m_lock);
+    if (!openBefore && m_portOpenedHere)
+        m_openedPort = port;
+    return result;
 }
 
 long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZELEdit* value)

@@ -72,7 +72,7 @@ private:
     // Names of the console's requests the port has not reported written yet, oldest first.
     std::deque<std::string> m_pendingNames;
     bool m_portOpenedHere = false;
-    std::string m_openedPort; // the link's port name when the console opened it
+    std::string m_openedPort; // the operator's name of the port the console opened
     std::uint16_t m_protocolBefore = 0; // the link's framing when the console opened the port
     bool m_subscribed = false;
     long m_received = 0;
