@@ -244,6 +244,11 @@ void CSimDevice::Receive(const std::uint8_t* data, std::size_t size, std::vector
             answer.bytes = bootLoader.Receive(data + i, size - i);
             if (!answer.bytes.empty())
                 out.push_back(std::move(answer));
+            // The cable is pulled once in the device's life, by the first processor that gets there.
+            if (bootLoader.TakeCablePull() && !m_cableWasPulled) {
+                m_cableWasPulled = true;
+                m_cablePull = bootLoader.Configuration().cableAway;
+            }
             if (bootLoader.HasStarted())
                 FinishBootLoader();
             break; // what followed Go was taken by the bootloader and is lost, as on the real line
@@ -282,6 +287,20 @@ void CSimDevice::ResetLine()
         m_bootLoaders[Index(*m_lineOwner)].Reset();
         m_lineOwner.reset();
     }
+}
+
+void CSimDevice::CutLine()
+{
+    m_framer.ResetCommandBuffer();
+}
+
+bool CSimDevice::TakeCablePull(std::chrono::milliseconds& away)
+{
+    if (!m_cablePull)
+        return false;
+    away = *m_cablePull;
+    m_cablePull.reset();
+    return true;
 }
 
 void CSimDevice::HandlePacket(const std::uint8_t* packet, std::size_t length)

@@ -141,6 +141,10 @@ public:
     bool IsFramingPartialPacket() const { return m_framer.IsTimeoutPending(); }
     // After a disconnection: line state back to the start, processors and flash kept.
     void ResetLine();
+    // The line is cut but the device keeps its power: a processor in its bootloader stays there.
+    void CutLine();
+    // True once after a bootloader's write pulled the cable; `away` is how long the line stays cut.
+    bool TakeCablePull(std::chrono::milliseconds& away);
 
     const Settings& GetSettings() const { return m_settings; }
     std::string Version(Processor processor) const;
@@ -206,6 +210,8 @@ private:
     bool m_moduleMode = false;
     std::uint8_t m_moduleDelimiter = 0x24; // the framing the program speaks in module mode
     std::optional<Processor> m_lineOwner;
+    std::optional<std::chrono::milliseconds> m_cablePull;
+    bool m_cableWasPulled = false;
     std::array<CSimSTM32BootLoader, kProcessorCount> m_bootLoaders;
     std::uint32_t m_unanswered = 0;
 

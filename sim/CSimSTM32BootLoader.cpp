@@ -297,3 +297,11 @@ CSimSTM32BootLoader::Parse CSimSTM32BootLoader::ProcessOne(std::vector<std::uint
         return Parse::Done;
     }
 }
+
+bool CSimSTM32BootLoader::TakeCablePull()
+{
+    if (m_cablePulled || m_settings.cablePulledAfterWrites <= 0 || m_writeCount < m_settings.cablePulledAfterWrites)
+        return false;
+    m_cablePulled = true;
+    return true;
+}

@@ -28,6 +28,10 @@ public:
         bool wholeWordWrites = true;
         // Writes that reach this address or above are refused, as in a write-protected sector; 0 for none.
         std::uint32_t protectedFrom = 0;
+        // After this many accepted writes the cable is pulled, once a device: the line goes away for
+        // `cableAway` while the processor keeps its power and stays in its bootloader; 0 for never.
+        int cablePulledAfterWrites = 0;
+        std::chrono::milliseconds cableAway{300};
     };
 
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -52,6 +56,8 @@ public:
     std::vector<std::uint8_t> ProgrammedImage() const;
     int EraseCount() const { return m_eraseCount; }
     int WriteCount() const { return m_writeCount; }
+    // True once, when the write that pulls the cable has been accepted.
+    bool TakeCablePull();
     Settings& Configuration() { return m_settings; }
 
 private:
@@ -78,5 +84,6 @@ private:
     std::uint32_t m_startAddress = 0;
     int m_eraseCount = 0;
     int m_writeCount = 0;
+    bool m_cablePulled = false;
     std::chrono::steady_clock::time_point m_readyAt;
 };

@@ -217,13 +217,15 @@ void ReadDevice(const Json& device, CSimDevice::Settings& settings)
     if (device.contains("bootloader")) {
         const Json& bootLoader = device["bootloader"];
         const std::string where = "device.bootloader.";
-        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs", "protectedFrom"}, where);
+        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs", "protectedFrom", "cablePulledAfterWrites", "cableAwayMs"}, where);
         ReadNumber(bootLoader, "version", settings.bootLoader.version, where);
         ReadNumber(bootLoader, "chipId", settings.bootLoader.chipId, where);
         ReadNumber(bootLoader, "flashSize", settings.bootLoader.flashSize, where);
         ReadNumber(bootLoader, "pageSize", settings.bootLoader.pageSize, where);
         ReadMilliseconds(bootLoader, "readyAfterMs", settings.bootLoader.readyDelay, where);
         ReadNumber(bootLoader, "protectedFrom", settings.bootLoader.protectedFrom, where);
+        ReadNumber(bootLoader, "cablePulledAfterWrites", settings.bootLoader.cablePulledAfterWrites, where);
+        ReadMilliseconds(bootLoader, "cableAwayMs", settings.bootLoader.cableAway, where);
         if (settings.bootLoader.pageSize == 0 || settings.bootLoader.flashSize % settings.bootLoader.pageSize != 0)
             throw ScenarioError("device.bootloader.pageSize: must divide flashSize");
         if (bootLoader.contains("nack")) {

@@ -243,6 +243,7 @@ void CSimServer::ReceivePaced(const std::uint8_t* data, std::size_t size, std::v
     if (baud == 0) {
         std::lock_guard lock(m_mutex);
         m_device.Receive(data, size, outgoing);
+        TakeCablePull();
         return;
     }
     // A pseudo-terminal takes whatever the program writes at once; the device sees each slice only
@@ -255,6 +256,8 @@ void CSimServer::ReceivePaced(const std::uint8_t* data, std::size_t size, std::v
             return;
         std::lock_guard lock(m_mutex);
         m_device.Receive(data + taken, count, outgoing);
+        if (TakeCablePull())
+            return; // what else was on its way never arrives
         taken += count;
     }
 }
@@ -268,6 +271,17 @@ void CSimServer::SendDue()
     }
 }
 
+// Runs under m_mutex.
+bool CSimServer::TakeCablePull()
+{
+    std::chrono::milliseconds away {};
+    if (!m_device.TakeCablePull(away))
+        return false;
+    m_disconnectRequest = away;
+    m_keepProcessors = true;
+    return true;
+}
+
 void CSimServer::GoAway(std::optional<std::chrono::milliseconds> returnAfter)
 {
     m_line.Close(); // the program's side hangs up
@@ -275,7 +289,11 @@ void CSimServer::GoAway(std::optional<std::chrono::milliseconds> returnAfter)
     std::filesystem::remove(m_linkPath, ignored);
     m_outbox.clear();
     std::lock_guard lock(m_mutex);
-    m_device.ResetLine();
+    if (m_keepProcessors)
+        m_device.CutLine();
+    else
+        m_device.ResetLine();
+    m_keepProcessors = false;
     m_connected = false;
     m_returnAt.reset();
     if (returnAfter)

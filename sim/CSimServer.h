@@ -64,6 +64,8 @@ private:
     // Waits until `due`; false when the server stops or the line goes away first.
     bool WaitUntil(Clock::time_point due);
     void GoAway(std::optional<std::chrono::milliseconds> returnAfter);
+    // A bootloader's write pulled the cable: the line goes away and the processors keep their state.
+    bool TakeCablePull();
     bool ComeBack();
     int PointLinkAt(const std::string& target);
 
@@ -80,6 +82,7 @@ private:
     unsigned m_connections = 0;
     bool m_connected = false;
     std::optional<std::optional<std::chrono::milliseconds>> m_disconnectRequest;
+    bool m_keepProcessors = false; // the next GoAway keeps the processors as they are
     std::optional<Clock::time_point> m_returnAt;
     std::multimap<Clock::time_point, std::vector<std::uint8_t>> m_outbox; // server thread only
     Clock::time_point m_inputFree; // server thread only: when the program's last byte is through

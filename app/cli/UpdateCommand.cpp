@@ -4,10 +4,15 @@
 
 #include "app/core/CSerialPortLink.h"
 #include "app/core/CUpdaterApp.h"
+#include "app/core/CUpdateJournal.h"
 #include "app/core/CUpdateProcedures.h"
+#include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/ZELStatus.h"
+#include "zel/stm32/CZELSTM32BootLoader.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/UpdateTexts.h"
 #include "zel/firmware/CZELFileHeader.h"
+#include "zel/foundation/ZELStatus.h"
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/ZELConversions.h"
 #include "zel/foundation/ZELMessageBox.h"
@@ -331,11 +336,17 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
                     { "status", GetUpdateText(CUpdaterDlg::GetStateTextId(state)) },
                     { "targets", TargetResultsJson(dialog.GetTargetResults()) },
                     { "errors", ErrorsJson(dialog.GetErrorList()) } } },
+            { "recovery", procedures.GetRecoveryReport().empty()
+                    ? nlohmann::ordered_json(nullptr)
+                    : nlohmann::ordered_json { { "ran", true }, { "report", procedures.GetRecoveryReport() } } },
             { "log", logPath },
         };
         std::cout << result.dump(2) << std::endl;
-    } else if (!logPath.empty()) {
-        std::cout << "Log file: " << logPath << std::endl;
+    } else {
+        if (!procedures.GetRecoveryReport().empty())
+            std::cout << "Recovery: " << ForTerminal(procedures.GetRecoveryReport()) << std::endl;
+        if (!logPath.empty())
+            std::cout << "Log file: " << logPath << std::endl;
     }
 
     switch (outcome) {
@@ -348,6 +359,91 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     default:
         return EXIT_FAILED;
     }
+}
+
+struct RecoverOptions
+{
+    std::string port;
+    std::string file;
+};
+
+// Flashes a file the operator names into a processor that waits in its bootloader on the port.
+int RunRecover(const RecoverOptions& options)
+{
+    ZELPlatform::BlockStopSignals();
+    _FILE_HEADER header {};
+    if (const long read = GetZELFileHeader().ReadFileHeader(options.file, &header); read != ZEL_STATUS_SUCCESS) {
+        std::cerr << options.file << ": not a sound firmware file (" << GetZELStatusAsString(read) << ")" << std::endl;
+        return EXIT_FAILED;
+    }
+    const std::string target = GetZELFileHeader().GetFileTypeAsString(header.fileType);
+    CliView view(false, Answer::Yes);
+    CSerialPortLink link;
+    CUpdaterDlg dialog(view, link);
+    CUpdateProcedures procedures(dialog);
+    CUpdaterApp app(dialog);
+    app.LoadSettings();
+    link.SetSerialPortSettings(options.port, link.GetBaudRateAsID());
+    app.StartModules();
+
+    int code = EXIT_FAILED;
+    CZELSTM32BootLoader::Identity found;
+    const long probed = GetZELSTM32BootLoader().ProbeBootloader(options.port, found);
+    if (probed == ZEL_STATUS_NO_CONNECTION) {
+        std::cerr << "The port " << options.port << " cannot be opened: " << GetZELSTM32BootLoader().DescribeLastFailure()
+                  << std::endl;
+    } else if (probed != ZEL_STATUS_SUCCESS) {
+        std::cerr << "No bootloader answers on " << options.port
+                  << ": nothing was flashed. A device that runs its firmware is updated with \"tarn update\"."
+                  << std::endl;
+    } else {
+        char waiting[256];
+        std::snprintf(waiting, sizeof waiting, GetUpdateText(APP_TEXT_BOOTLOADER_WAITING), unsigned(found.chipId),
+            unsigned(found.major), unsigned(found.minor));
+        std::cout << waiting << "\nFlashing " << options.file << " (" << target << ", "
+                  << ZELHeaderText(header.version) << ") ..." << std::endl;
+        const long flashed = procedures.FlashWaitingBootloader(options.file, target);
+        std::cout << ForTerminal(procedures.GetRecoveryReport()) << std::endl;
+        code = flashed == ZEL_STATUS_SUCCESS ? EXIT_DONE : EXIT_FAILED;
+    }
+    const std::string logPath = GetZELSystemLogEx().GetFilePath();
+    app.ShutdownModules();
+    if (!logPath.empty())
+        std::cout << "Log file: " << logPath << std::endl;
+    return code;
+}
+
+// The journal of this folder, newest first.
+int RunHistory(bool json)
+{
+    CUpdateJournal journal;
+    journal.Load();
+    if (!journal.Warning().empty())
+        std::cerr << journal.Warning() << std::endl;
+    std::vector<JournalEntry> entries = journal.Entries();
+    if (json) {
+        const nlohmann::json all = nlohmann::json::parse(CUpdateJournal::ToJson({ entries.rbegin(), entries.rend() }));
+        std::cout << all.at("entries").dump(2) << std::endl;
+        return EXIT_DONE;
+    }
+    if (entries.empty()) {
+        std::cout << "No updates recorded in " << journal.Path() << "." << std::endl;
+        return EXIT_DONE;
+    }
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+        std::cout << e->time << "  " << e->port << "  " << (e->serialNumber.empty() ? "-" : e->serialNumber) << "  "
+                  << e->target << "  " << e->version << "  " << e->outcome << " (" << e->step;
+        if (e->bytesWritten != 0)
+            std::cout << ", " << e->bytesWritten << " bytes";
+        std::cout << ")" << (e->recovery ? "  recovery" : "");
+        if (e->LeftInBootloader())
+            std::cout << "  left in its bootloader";
+        std::cout << "\n";
+        if (!e->detail.empty())
+            std::cout << "    " << ForTerminal(e->detail) << "\n";
+    }
+    std::cout << std::flush;
+    return EXIT_DONE;
 }
 
 void Finish(int code)
@@ -378,4 +474,16 @@ void RegisterUpdateCommands(CLI::App& app)
     CLI::App* check = app.add_subcommand("check", "identify the device and show the plan; installs nothing");
     AddCommonOptions(check, *checkOptions);
     check->callback([checkOptions] { Finish(RunUpdate(*checkOptions, true)); });
+
+    auto recoverOptions = std::make_shared<RecoverOptions>();
+    CLI::App* recover = app.add_subcommand("recover",
+        "flash FILE into a processor that waits in its bootloader on PORT (after an interrupted update)");
+    recover->add_option("--port", recoverOptions->port, "serial port: a path, COMn or a name under /dev")->required();
+    recover->add_option("--file", recoverOptions->file, "the firmware file of that processor")->required();
+    recover->callback([recoverOptions] { Finish(RunRecover(*recoverOptions)); });
+
+    auto historyJson = std::make_shared<bool>(false);
+    CLI::App* history = app.add_subcommand("history", "list the updates recorded in this folder, newest first");
+    history->add_flag("--json", *historyJson, "as a JSON array");
+    history->callback([historyJson] { Finish(RunHistory(*historyJson)); });
 }

@@ -6,6 +6,7 @@
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELConversions.h"
+#include "zel/foundation/ZELMessageBox.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/queue/CZELMessage.h"
 #include "zel/queue/CZELMessageQueue.h"
@@ -78,12 +79,14 @@ std::string DecryptionFailed(long status)
 
 } // namespace
 
-CUpdateProcedures::CUpdateProcedures(CUpdaterDlg& dialog)
+CUpdateProcedures::CUpdateProcedures(CUpdaterDlg& dialog, std::string journalPath)
     : m_dialog(dialog)
+    , m_journal(std::move(journalPath))
 {
     for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
         m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t),
             [this](CUpdaterDlg&, UpdateTarget target) { return RunTarget(target); });
+    m_dialog.SetRecoveryProcedure([this] { return RecoverWaitingBootloader(); });
 }
 
 CUpdateProcedures::~CUpdateProcedures()
@@ -93,6 +96,7 @@ CUpdateProcedures::~CUpdateProcedures()
     }
     for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
         m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t), nullptr);
+    m_dialog.SetRecoveryProcedure(nullptr);
     ReleaseCANDriverImage();
 }
 
@@ -164,7 +168,10 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
             READY_MCPU, 15, times.pauseMedium, SLOT_MCPU, times.pauseRestart);
         break;
     case UPDATE_TARGET_MCPU_CAN_DRIVER: {
+        JournalEntry entry = NewEntry(CUpdaterDlg::TargetName(target), "module", SLOT_CAN_DRIVER);
+        const std::size_t index = JournalBegin(entry);
         const Outcome outcome = CANDriverOutcome(RunCANDriver());
+        JournalRecord(index, entry, outcome, Transfer::ThroughDevice);
         m_dialog.ReportTargetResult({ target, CUpdaterDlg::TargetName(target), outcome.outcome, outcome.step });
         return CUpdaterDlg::TARGET_ERRORS_REPORTED;
     }
@@ -205,8 +212,17 @@ CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& proc
     // A processor in its bootloader gets erased: it is never asked for an image that is not there.
     if (file.header.payloadSize == 0)
         return { TargetOutcome::Failed, Format(GetUpdateText(APP_TEXT_EMPTY_IMAGE), file.path.c_str()) };
-    if (!RequestUntilReady(procedure))
-        return { TargetOutcome::NotStarted, GetUpdateText(APP_TEXT_NO_ANSWER_TO_REQUEST) };
+    JournalEntry entry
+        = NewEntry(procedure.name, procedure.transfer == Transfer::Bootloader ? "bootloader" : "device", procedure.slot);
+    const std::size_t index = JournalBegin(entry);
+    if (!RequestUntilReady(procedure)) {
+        const Outcome outcome { TargetOutcome::NotStarted, GetUpdateText(APP_TEXT_NO_ANSWER_TO_REQUEST) };
+        JournalRecord(index, entry, outcome, procedure.transfer);
+        return outcome;
+    }
+    // From here on a processor may be left in its bootloader: the journal says so first.
+    entry.step = "switched";
+    m_journal.Record(index, entry);
     Pause(procedure.pauseBefore);
     const long result = procedure.transfer == Transfer::Bootloader ? TransmitThroughBootloader(file.path)
                                                                    : TransmitExpanderFirmware(file.path);
@@ -214,9 +230,189 @@ CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& proc
         Pause(*procedure.pauseAfter);
     // A file that could not be decrypted never reached the device.
     const bool transferred = m_transferStatus == ZEL_STATUS_SUCCESS || m_transferStatus == ZEL_STATUS_UNSPECIFIC_ERROR;
-    if (result == ZEL_STATUS_SUCCESS)
-        return { TargetOutcome::Updated, {}, transferred };
-    return { TargetOutcome::Failed, TransferFailureStep(procedure.transfer, result), transferred };
+    const Outcome outcome = result == ZEL_STATUS_SUCCESS
+        ? Outcome { TargetOutcome::Updated, {}, transferred }
+        : Outcome { TargetOutcome::Failed, TransferFailureStep(procedure.transfer, result), transferred };
+    JournalRecord(index, entry, outcome, procedure.transfer);
+    return outcome;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The journal
+
+std::string CUpdateProcedures::Port() const
+{
+    const std::string port = m_dialog.GetView().GetCOMPortText();
+    return port.empty() ? m_dialog.GetLink().GetCOMPort() : port;
+}
+
+JournalEntry CUpdateProcedures::NewEntry(const std::string& target, const char* transfer, int slot) const
+{
+    const DeviceInformation device = m_dialog.GetDeviceInformation();
+    const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(slot);
+    JournalEntry entry;
+    entry.time = CUpdateJournal::Now();
+    entry.port = Port();
+    entry.hardwareType = device.hardwareType;
+    entry.hardware = GetZELCCPUTypeAsString(device.hardwareType);
+    entry.serialNumber = ZELHeaderText(device.serialNumber);
+    entry.target = target;
+    entry.transfer = transfer;
+    entry.file = file.path;
+    entry.version = ZELHeaderText(file.header.version);
+    entry.crc = file.header.crc;
+    return entry;
+}
+
+std::size_t CUpdateProcedures::JournalBegin(const JournalEntry& entry)
+{
+    // Read anew for every target: another program may have written it meanwhile.
+    m_journal.Load();
+    std::size_t index = 0;
+    m_journal.Begin(entry, index);
+    return index;
+}
+
+void CUpdateProcedures::JournalRecord(std::size_t index, JournalEntry& entry, const Outcome& outcome, Transfer transfer)
+{
+    const CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    const FirmwareSlot* file = nullptr;
+    for (int slot = SLOT_CCPU_TYPE1; slot <= SLOT_CAN_DRIVER; ++slot)
+        if (m_dialog.GetCatalogue().Slot(slot).path == entry.file)
+            file = &m_dialog.GetCatalogue().Slot(slot);
+    const bool started = outcome.outcome == TargetOutcome::Updated || outcome.outcome == TargetOutcome::Failed;
+    if (started && (transfer == Transfer::Bootloader || entry.transfer == "device")) {
+        entry.bytesWritten = loader.LastBytesWritten();
+        if (transfer == Transfer::Bootloader) {
+            const CZELSTM32BootLoader::Identity identity = loader.LastIdentity();
+            entry.chipId = identity.chipId;
+            if (identity.chipId != 0)
+                entry.bootloaderVersion = Format("%u.%u", unsigned(identity.major), unsigned(identity.minor));
+        }
+    }
+    switch (outcome.outcome) {
+    case TargetOutcome::Updated:
+        entry.outcome = "updated";
+        entry.step = "finished";
+        break;
+    case TargetOutcome::Failed:
+        entry.outcome = "failed";
+        if (file != nullptr && entry.step == "switched" && entry.bytesWritten >= file->header.payloadSize)
+            entry.step = "transferred";
+        break;
+    case TargetOutcome::NotStarted: entry.outcome = "not started"; break;
+    case TargetOutcome::Skipped: entry.outcome = "skipped"; break;
+    }
+    entry.detail = outcome.step;
+    m_journal.Record(index, entry);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A processor left in its bootloader
+
+RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
+{
+    IUpdateLink& link = m_dialog.GetLink();
+    const std::string port = Port();
+    CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    CZELSTM32BootLoader::Identity found;
+    link.TerminateReceivingThread();
+    const long probed = loader.ProbeBootloader(port, found);
+    auto reopen = [&] { link.InitializeReceivingThread(); };
+    if (probed != ZEL_STATUS_SUCCESS) {
+        m_dialog.Log(probed == ZEL_STATUS_NOT_FOUND
+                ? "No bootloader answers on " + port + " either."
+                : "The port " + port + " could not be probed for a bootloader: " + loader.DescribeLastFailure() + ".",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+        reopen();
+        return {};
+    }
+    const std::string waiting
+        = Format(GetUpdateText(APP_TEXT_BOOTLOADER_WAITING), unsigned(found.chipId), unsigned(found.major), unsigned(found.minor));
+    m_dialog.Log(waiting, ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+
+    m_journal.Load();
+    std::optional<JournalEntry> left = m_journal.LeftInBootloader(port);
+    // An entry whose chip is known must name the chip that answers: never guess the processor.
+    if (left && left->chipId != 0 && left->chipId != found.chipId) {
+        m_dialog.Log(Format("The journal's %s of %s was on chip 0x%04X, not this one; it is not acted on.",
+                         left->target.c_str(), left->time.c_str(), unsigned(left->chipId)),
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+        left.reset();
+    }
+    if (!left) {
+        reopen();
+        const std::string warning = m_journal.Warning();
+        return { RecoveryResult::NotRecovered, waiting + "\r\n" + (warning.empty() ? "" : warning + "\r\n")
+                + Format(GetUpdateText(APP_TEXT_RECOVERY_NO_JOURNAL), port.c_str()) };
+    }
+    // The very file of that update: same payload, by its header's CRC.
+    _FILE_HEADER header {};
+    const long read = GetZELFileHeader().ReadFileHeader(left->file, &header);
+    if (read != ZEL_STATUS_SUCCESS || header.crc != left->crc) {
+        reopen();
+        return { RecoveryResult::NotRecovered,
+            waiting + "\r\n" + Format(GetUpdateText(APP_TEXT_RECOVERY_FILE_CHANGED), left->file.c_str()) };
+    }
+    const std::string question = waiting + "\r\n"
+        + Format(GetUpdateText(APP_TEXT_RECOVERY_QUESTION), left->target.c_str(), left->time.substr(0, 16).c_str(),
+            left->version.c_str());
+    if (m_dialog.GetView().ShowMessageBox(question, GetUpdateText(APP_TEXT_CAPTION_START),
+            ZEL_MB_YESNO | ZEL_MB_ICONQUESTION)
+        != ZEL_IDYES) {
+        m_dialog.Log("The operator did not flash the " + left->target + " again.", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+        reopen();
+        return { RecoveryResult::NotRecovered, waiting };
+    }
+    const long flashed = FlashWaitingBootloader(left->file, left->target, &*left);
+    if (flashed != ZEL_STATUS_SUCCESS) {
+        return { RecoveryResult::NotRecovered,
+            Format(GetUpdateText(APP_TEXT_RECOVERY_FAILED), left->target.c_str(), m_recoveryReport.c_str()) };
+    }
+    // The processor starts its new firmware; the device answers once it has.
+    Pause(ZELTimes().pauseRestart);
+    return { RecoveryResult::Recovered, {} };
+}
+
+long CUpdateProcedures::FlashWaitingBootloader(const std::string& path, const std::string& target, const JournalEntry* origin)
+{
+    IUpdateLink& link = m_dialog.GetLink();
+    link.TerminateReceivingThread();
+    _FILE_HEADER header {};
+    GetZELFileHeader().ReadFileHeader(path, &header);
+    JournalEntry entry;
+    entry.time = CUpdateJournal::Now();
+    entry.port = Port();
+    entry.target = target;
+    entry.transfer = "bootloader";
+    entry.file = path;
+    entry.version = ZELHeaderText(header.version);
+    entry.crc = header.crc;
+    entry.step = "switched"; // it waits in its bootloader already
+    entry.recovery = true;
+    if (origin != nullptr) {
+        entry.hardwareType = origin->hardwareType;
+        entry.hardware = origin->hardware;
+        entry.serialNumber = origin->serialNumber;
+    }
+    m_journal.Load();
+    std::size_t index = 0;
+    m_journal.Begin(entry, index);
+
+    m_dialog.SetProgress(0);
+    const long result = GetZELSTM32BootLoader().TransmitFirmware(entry.port, path);
+    m_transferStatus = result;
+    m_restartStatus = link.InitializeReceivingThread();
+    const Outcome outcome = result == ZEL_STATUS_SUCCESS
+        ? Outcome { TargetOutcome::Updated, {}, true }
+        : Outcome { TargetOutcome::Failed, TransferFailureStep(Transfer::Bootloader, result), true };
+    JournalRecord(index, entry, outcome, Transfer::Bootloader);
+    m_recoveryReport = result == ZEL_STATUS_SUCCESS
+        ? Format(GetUpdateText(APP_TEXT_RECOVERED), target.c_str(), path.c_str())
+        : outcome.step;
+    m_dialog.Log(m_recoveryReport,
+        result == ZEL_STATUS_SUCCESS ? ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION : ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    return result;
 }
 
 std::string CUpdateProcedures::TransferFailureStep(Transfer transfer, long status) const

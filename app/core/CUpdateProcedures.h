@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/CUpdateJournal.h"
 #include "app/core/CUpdaterDlg.h"
 
 #include <chrono>
@@ -18,7 +19,8 @@
 class CUpdateProcedures
 {
 public:
-    explicit CUpdateProcedures(CUpdaterDlg& dialog);
+    // `journalPath`: where the targets are recorded (in the working folder by default).
+    explicit CUpdateProcedures(CUpdaterDlg& dialog, std::string journalPath = CUpdateJournal::kDefaultPath);
     CUpdateProcedures(const CUpdateProcedures&) = delete;
     CUpdateProcedures& operator=(const CUpdateProcedures&) = delete;
     // Waits for the update thread, removes the procedures and releases the CAN driver image.
@@ -36,6 +38,18 @@ public:
     // Module flash of the CAN driver in catalogue slot 10: 0, -1 (no answer), ZEL_STATUS_NO_MEMORY or
     // the decryption's status.
     long UpdateCANDriver();
+
+    // When the device does not answer: a processor waiting in its bootloader on the port is looked
+    // for, and when the journal says which update left it there, the operator is asked whether
+    // to flash that file again (installed as the dialog's recovery procedure).
+    RecoveryResult RecoverWaitingBootloader();
+    // Flashes `path` into a processor waiting in its bootloader on the view's port, recorded in
+    // the journal as a recovery; the transfer's status.
+    // `origin`: the journal's entry of the update that left it there, if known.
+    long FlashWaitingBootloader(const std::string& path, const std::string& target, const JournalEntry* origin = nullptr);
+    // What the last recovery did, for the reports; empty when none ran.
+    std::string GetRecoveryReport() const { return m_recoveryReport; }
+    CUpdateJournal& Journal() { return m_journal; }
 
     // The padded image of the last CAN driver update (empty once released).
     std::uint32_t GetCANDriverImageSize() const { return m_canDriverSize; }
@@ -103,8 +117,16 @@ private:
     void BeginExpander(bool& first);
     void PublishProgress(std::uint8_t percent);
     void ReleaseCANDriverImage();
+    // The port the transfers use: the view's text, else the link's.
+    std::string Port() const;
+    // A journal entry for a target about to start.
+    JournalEntry NewEntry(const std::string& target, const char* transfer, int slot) const;
+    std::size_t JournalBegin(const JournalEntry& entry);
+    void JournalRecord(std::size_t index, JournalEntry& entry, const Outcome& outcome, Transfer transfer);
 
     CUpdaterDlg& m_dialog;
+    CUpdateJournal m_journal;
+    std::string m_recoveryReport;
 
     // The CAN driver image: open plain file and padded buffer, kept until the next run or the end.
     std::FILE* m_canDriverFile = nullptr;

@@ -693,6 +693,7 @@ StartOutcome CUpdaterDlg::StartUpdate()
     }
 
     // UpdateStarted here means: go on to the planning.
+    m_recoveredThisStart = false;
     const StartOutcome gathered = GatherInformation();
     if (gathered != StartOutcome::UpdateStarted)
         return gathered;
@@ -729,8 +730,25 @@ StartOutcome CUpdaterDlg::GatherMainDevice()
     ArmRequestStep(1);
     Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetDeviceInfo(b); });
     Request rcpu = Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetRCPUDeviceInfo(b); });
-    if (WaitForRequestStep(1, 2, rcpu.bytes, rcpu.length) != ZEL_STATUS_SUCCESS)
+    if (WaitForRequestStep(1, 2, rcpu.bytes, rcpu.length) != ZEL_STATUS_SUCCESS) {
+        RecoveryProcedure recovery;
+        {
+            std::lock_guard lock(m_lock);
+            recovery = m_recovery;
+        }
+        // A processor left in its bootloader holds the line: the device cannot answer until it is
+        // flashed again. Once per start: a processor that still does not answer is not flashed twice.
+        if (recovery && !m_recoveredThisStart && !m_cancelRequested.load()) {
+            const RecoveryResult result = recovery();
+            if (result.kind == RecoveryResult::Recovered) {
+                m_recoveredThisStart = true;
+                return GatherMainDevice();
+            }
+            if (result.kind == RecoveryResult::NotRecovered)
+                return Fail(std::string(GetUpdateText(APP_TEXT_DEVICE_UNKNOWN)) + "\r\n\r\n" + result.message);
+        }
         return StartOutcome::UpdateStarted; // planning with what is known
+    }
 
     const DeviceInformation device = GetDeviceInformation();
     const std::uint16_t type = device.hardwareType;
@@ -896,10 +914,14 @@ StartOutcome CUpdaterDlg::Cancel()
 
 StartOutcome CUpdaterDlg::Fail(unsigned long textId)
 {
+    return Fail(std::string(GetUpdateText(textId)));
+}
+
+StartOutcome CUpdaterDlg::Fail(const std::string& text)
+{
     // A wait that a cancel ended is no failure of the device.
     if (m_cancelRequested.load())
         return Cancel();
-    const std::string text = GetUpdateText(textId);
     AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
     m_view.ShowMessageBox(text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONERROR);
     m_link.TerminateReceivingThread();
@@ -919,6 +941,12 @@ void CUpdaterDlg::ClearDeviceInformation()
 
 // ---------------------------------------------------------------------------------------------
 // The update thread
+
+void CUpdaterDlg::SetRecoveryProcedure(RecoveryProcedure procedure)
+{
+    std::lock_guard lock(m_lock);
+    m_recovery = std::move(procedure);
+}
 
 void CUpdaterDlg::SetTargetProcedure(UpdateTarget target, TargetProcedure procedure)
 {

@@ -82,6 +82,20 @@ enum class TargetOutcome
     Skipped,    // it was never asked: the update was stopped, or the device lost its expanders
 };
 
+// What the look for a processor waiting in its bootloader came to, when the device did not answer.
+struct RecoveryResult
+{
+    enum Kind
+    {
+        NothingWaiting, // no bootloader answers: the device is unknown, as before
+        Recovered,      // the processor was flashed again: the device is identified anew
+        NotRecovered,   // a bootloader waits but was not flashed (declined, no journal, failed)
+    };
+    Kind kind = NothingWaiting;
+    // For NotRecovered: what the operator is told beside "the device is unknown".
+    std::string message;
+};
+
 struct TargetResult
 {
     UpdateTarget target = UPDATE_TARGET_COUNT;
@@ -146,6 +160,11 @@ public:
     // wait begins is not lost: the WaitForRequestStep that follows keeps the armed value.
     void ArmRequestStep(long first);
     void ArmFlashStep(long first);
+
+    // What runs when the main device does not answer its identification, before it is reported
+    // unknown (CUpdateProcedures::RecoverWaitingBootloader); none by default.
+    using RecoveryProcedure = std::function<RecoveryResult()>;
+    void SetRecoveryProcedure(RecoveryProcedure procedure);
 
     // Installs the procedure of one target (the transfers). A selected target without one fails.
     void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
@@ -215,6 +234,7 @@ private:
     void CollectExpanders();
     bool SwitchToModuleProtocol();
     StartOutcome Fail(unsigned long textId);
+    StartOutcome Fail(const std::string& text);
     StartOutcome Cancel();
     void ClearDeviceInformation();
 
@@ -256,6 +276,8 @@ private:
     // The plan of the last start, read by the update thread.
     UpdatePlan m_plan;
     std::array<TargetProcedure, UPDATE_TARGET_COUNT> m_procedures {};
+    RecoveryProcedure m_recovery; // under m_lock
+    bool m_recoveredThisStart = false; // the start's thread only
     std::string m_errorList; // under m_lock
     std::vector<TargetResult> m_results; // under m_lock
     std::atomic<int> m_progress{0};

@@ -117,6 +117,22 @@ constexpr Text g_texts[] = {
         "Das Update läuft noch. Wird es jetzt beendet, kann ein Prozessor des Geräts in seinem Bootloader bleiben."
         "\r\nDas Update nach dem aktuellen Prozessor beenden?" },
     { APP_TEXT_PAYLOAD_EMPTY, "The file holds no firmware image.", "Die Datei enthält kein Firmware-Image." },
+    { APP_TEXT_BOOTLOADER_WAITING, "A processor is waiting in its bootloader: chip 0x%04X, bootloader %u.%u.",
+        "Ein Prozessor wartet in seinem Bootloader: Chip 0x%04X, Bootloader %u.%u." },
+    { APP_TEXT_RECOVERY_QUESTION, "The %s was left in its bootloader by the update of %s. Flash %s again now?",
+        "Die %s ist seit dem Update vom %s in ihrem Bootloader. %s jetzt erneut flashen?" },
+    { APP_TEXT_RECOVERY_NO_JOURNAL,
+        "The update journal does not say which update left it there. Flash the firmware of that processor with "
+        "\"tarn recover --port %s --file FILE\".",
+        "Das Update-Journal nennt kein Update, das ihn dort gelassen hat. Flashen Sie die Firmware dieses Prozessors "
+        "mit \"tarn recover --port %s --file DATEI\"." },
+    { APP_TEXT_RECOVERY_FILE_CHANGED, "The firmware file %s of that update is missing or has changed; it is not flashed.",
+        "Die Firmware-Datei %s dieses Updates fehlt oder wurde geändert; sie wird nicht geflasht." },
+    { APP_TEXT_RECOVERY_FAILED,
+        "Flashing the %s again failed: %s The processor is still in its bootloader; another start can try again.",
+        "Das erneute Flashen der %s ist fehlgeschlagen: %s Der Prozessor ist weiter in seinem Bootloader; ein "
+        "weiterer Start kann es erneut versuchen." },
+    { APP_TEXT_RECOVERED, "The %s was flashed again with %s.", "Die %s wurde erneut mit %s geflasht." },
     { APP_TEXT_CAPTION_ABORTED, "Update aborted", "Update abgebrochen" },
     { APP_TEXT_CAPTION_START, "Start Update", "Update starten" },
     { APP_TEXT_CAPTION_FAILED, "Update failed", "Update fehlgeschlagen" },

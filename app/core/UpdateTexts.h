@@ -68,6 +68,13 @@ inline constexpr unsigned long APP_TEXT_EMPTY_IMAGE = 0x13000104; // %s: the fil
 inline constexpr unsigned long APP_TEXT_STOP_AFTER_CURRENT = 0x13000028;
 // The cause named for a firmware file with a sound header and an empty payload.
 inline constexpr unsigned long APP_TEXT_PAYLOAD_EMPTY = 0x13000029;
+// A processor found waiting in its bootloader, and its recovery.
+inline constexpr unsigned long APP_TEXT_BOOTLOADER_WAITING = 0x13000201; // %04X chip, %u.%u version
+inline constexpr unsigned long APP_TEXT_RECOVERY_QUESTION = 0x13000202;  // %s target, %s time, %s version
+inline constexpr unsigned long APP_TEXT_RECOVERY_NO_JOURNAL = 0x13000203; // %s port
+inline constexpr unsigned long APP_TEXT_RECOVERY_FILE_CHANGED = 0x13000204; // %s file
+inline constexpr unsigned long APP_TEXT_RECOVERY_FAILED = 0x13000205;   // %s target, %s cause
+inline constexpr unsigned long APP_TEXT_RECOVERED = 0x13000206;         // %s target, %s version
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

@@ -4,6 +4,7 @@
 #include "stm32/SimulatedLine.h"
 #include "support/ZELTestSupport.h"
 #include "zel/foundation/CZELTimeTable.h"
+#include "zel/foundation/ZELStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -386,4 +387,50 @@ TEST_F(CZELSTM32BootLoaderTest, IndependentClientFlashesTheSimulatedChip)
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(Chip().ProgrammedImage(), image) << result.output;
     EXPECT_TRUE(Chip().HasStarted());
+}
+
+// The look for a processor waiting in its bootloader: a fresh one and one synchronised before
+// both answer, one left in the middle of a write is brought back by the flush, a silent line and a
+// missing port are told apart.
+TEST_F(CZELSTM32BootLoaderTest, ProbeFindsAWaitingBootloader)
+{
+    struct Case
+    {
+        const char* name;
+        Bytes before; // what the chip got earlier, from a program that is gone
+        bool silent;
+        long expected;
+    };
+    // Synchronised, then Write Memory at 0x08000000 for 256 bytes of which 10 came.
+    Bytes cutOff = { 0x7F, 0x31, 0xCE, 0x08, 0x00, 0x00, 0x00, 0x08, 0xFF };
+    cutOff.resize(cutOff.size() + 10, 0x55);
+    const Case cases[] = {
+        { "fresh", {}, false, ZEL_STATUS_SUCCESS },
+        { "synchronised before", { 0x7F }, false, ZEL_STATUS_SUCCESS },
+        { "cut off in a write", cutOff, false, ZEL_STATUS_SUCCESS },
+        { "nothing answers", {}, true, ZEL_STATUS_NOT_FOUND },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSimSTM32BootLoader::Settings settings;
+        settings.version = 0x31;
+        settings.chipId = 0x0419;
+        settings.silent = c.silent;
+        Start(settings);
+        if (!c.before.empty())
+            line->Locked([&] { chip->Receive(c.before.data(), c.before.size()); return 0; });
+        CZELSTM32BootLoader::Identity found;
+        ASSERT_EQ(client.ProbeBootloader(line->Path(), found), c.expected);
+        if (c.expected == ZEL_STATUS_SUCCESS) {
+            EXPECT_EQ(found.chipId, 0x0419);
+            EXPECT_EQ(found.major, 3);
+            EXPECT_EQ(found.minor, 1);
+        }
+        // The probe leaves the port to the transfer that follows.
+        EXPECT_EQ(Connect(), c.silent ? 3 : 0);
+        client.stm32_close();
+    }
+    CZELSTM32BootLoader::Identity found;
+    EXPECT_EQ(client.ProbeBootloader("/nonexistent/ttyUSB9", found), ZEL_STATUS_NO_CONNECTION);
+    EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::OpenFailed);
 }

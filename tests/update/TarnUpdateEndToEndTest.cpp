@@ -1,5 +1,6 @@
 // tarn check and tarn update as a new user runs them: firmware packed with tarn fw, the simulator on a
 // pseudo-terminal, the program in its own working folder.
+#include "sim/CSimDevice.h"
 #include "sim/CSimScenario.h"
 #include "sim/CSimServer.h"
 #include "support/ZELTestSupport.h"
@@ -267,4 +268,104 @@ TEST_F(TarnAgainstSimulator, CtrlCDuringTheTransferAsksInTheChosenLanguage)
         << result.output;
     EXPECT_EQ(result.output.find("Stop the update"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("Update erfolgreich"), std::string::npos) << result.output;
+}
+
+// The cable goes in the middle of the LCPU's transfer: the run fails and leaves the LCPU in its
+// bootloader, which holds the line, so the KCPU after it never answers. The next run finds the
+// waiting bootloader, reads in the journal which update left it there, flashes that file again,
+// identifies the device and updates the KCPU too. The journal and tarn history tell the story.
+TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-REC-0001",
+        "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+        "bootloader": { "cablePulledAfterWrites": 3, "cableAwayMs": 200 } } })");
+    std::string lcpu = "V 01.03.00";
+    std::string kcpu = "V 01.05.00";
+    for (int i = 0; lcpu.size() < 3072; ++i)
+        lcpu += static_cast<char>((i * 5) & 0x7F);
+    for (int i = 0; kcpu.size() < 4096; ++i)
+        kcpu += static_cast<char>((i * 7) & 0x7F);
+    Pack(4, "V 01.03.00", "lcpu.tarn", lcpu);
+    Pack(3, "V 01.05.00", "kcpu.tarn", kcpu);
+
+    const ZELTest::ProcessResult first = Run("update --yes");
+    ASSERT_EQ(first.exitCode, 1) << first.output;
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_EQ(device.BootLoaderOwner(), CSimDevice::Processor::LCPU);
+    });
+
+    const ZELTest::ProcessResult second = Run("update --yes --json");
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_NE(second.output.find("A processor is waiting in its bootloader: chip 0x0413, bootloader 3.1."),
+        std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("The LCPU was left in its bootloader by the update of "), std::string::npos)
+        << second.output;
+    const nlohmann::json report = Report(second.output);
+    EXPECT_EQ(report["recovery"]["report"], "The LCPU was flashed again with ./Firmware/lcpu.tarn.");
+    EXPECT_EQ(report["result"]["outcome"], "updated");
+    ASSERT_EQ(report["result"]["targets"].size(), 1u);
+    EXPECT_EQ(report["result"]["targets"][0]["target"], "KCPU");
+    server->Inspect([&](CSimDevice& device) {
+        EXPECT_FALSE(device.BootLoaderOwner().has_value());
+        const std::vector<std::uint8_t> flashedL = device.BootLoader(CSimDevice::Processor::LCPU).ProgrammedImage();
+        const std::vector<std::uint8_t> flashedK = device.BootLoader(CSimDevice::Processor::KCPU).ProgrammedImage();
+        EXPECT_EQ(std::string(flashedL.begin(), flashedL.end()).substr(0, lcpu.size()), lcpu);
+        EXPECT_EQ(std::string(flashedK.begin(), flashedK.end()).substr(0, kcpu.size()), kcpu);
+        EXPECT_EQ(device.Version(CSimDevice::Processor::LCPU), "V 01.03.00");
+    });
+
+    const ZELTest::ProcessResult history
+        = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && " + Tarn("history --json"));
+    ASSERT_EQ(history.exitCode, 0) << history.output;
+    const nlohmann::json entries = nlohmann::json::parse(history.output);
+    struct Expected
+    {
+        const char* target;
+        const char* outcome;
+        bool recovery;
+    };
+    // Newest first: the KCPU, the LCPU's recovery, the KCPU that never answered, the LCPU cut off.
+    const Expected story[] = { { "KCPU", "updated", false }, { "LCPU", "updated", true },
+        { "KCPU", "not started", false }, { "LCPU", "failed", false } };
+    ASSERT_EQ(entries.size(), std::size(story)) << history.output;
+    for (std::size_t i = 0; i < std::size(story); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i]["target"], story[i].target);
+        EXPECT_EQ(entries[i]["outcome"], story[i].outcome);
+        EXPECT_EQ(entries[i]["recovery"], story[i].recovery);
+        EXPECT_EQ(entries[i]["serialNumber"], "QTR1-REC-0001");
+    }
+    EXPECT_EQ(entries[3]["step"], "switched");
+    EXPECT_GT(entries[3]["bytesWritten"].get<unsigned>(), 0u);
+    EXPECT_EQ(entries[3]["chipId"], 0x0413);
+}
+
+// Without a journal that names it, a waiting bootloader is not guessed at: the run fails and says
+// what waits; tarn recover flashes the file the operator names, and the device answers again.
+TEST_F(TarnAgainstSimulator, RecoverFlashesTheNamedFileWithoutAJournal)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+        "bootloader": { "cablePulledAfterWrites": 3, "cableAwayMs": 200 } } })");
+    Pack(4, "V 01.03.00", "lcpu.tarn", std::string(3072, '\x21'));
+    ASSERT_EQ(Run("update --yes").exitCode, 1);
+    std::filesystem::remove(folder.File("Logs/update-journal.json"));
+
+    const ZELTest::ProcessResult update = Run("update --yes");
+    EXPECT_EQ(update.exitCode, 1) << update.output;
+    EXPECT_NE(update.output.find("A processor is waiting in its bootloader"), std::string::npos) << update.output;
+    EXPECT_NE(update.output.find("tarn recover --port"), std::string::npos) << update.output;
+    server->Inspect([](CSimDevice& device) { EXPECT_TRUE(device.BootLoaderOwner().has_value()); });
+
+    const ZELTest::ProcessResult recover = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && "
+        + Tarn("recover --port '" + server->Path() + "' --file Firmware/lcpu.tarn"));
+    EXPECT_EQ(recover.exitCode, 0) << recover.output;
+    server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoaderOwner().has_value()); });
+    EXPECT_EQ(Run("check").exitCode, 0);
+
+    // With nothing waiting, recover flashes nothing.
+    const ZELTest::ProcessResult again = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && "
+        + Tarn("recover --port '" + server->Path() + "' --file Firmware/lcpu.tarn"));
+    EXPECT_EQ(again.exitCode, 1) << again.output;
+    EXPECT_NE(again.output.find("No bootloader answers"), std::string::npos) << again.output;
 }

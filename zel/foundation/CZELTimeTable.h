@@ -41,6 +41,7 @@ struct CZELTimeTable
     // later than its attempt would be taken for the next command's.
     ms stm32SyncTimeout{2000};
     ms stm32SyncAttempt{200};
+    ms stm32QuietLine{20};          // a probe takes the line's answers as ended after this silence
     ms stm32EraseTimeout{120000};   // a whole erase
     ms ecpuBlockResend{5000};       // a firmware block the device has not acknowledged
     int ecpuBlockMaxResends = 12;

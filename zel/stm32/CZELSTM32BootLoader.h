@@ -45,6 +45,14 @@ public:
         SendRefused, // the device link refused a request; its status in LastError()
     };
 
+    // What a bootloader says of itself.
+    struct Identity
+    {
+        unsigned char major = 0;
+        unsigned char minor = 0;
+        unsigned short chipId = 0;
+    };
+
     // The plain image every transfer writes into the current directory and leaves there.
     static constexpr const char* kTransferFileName = "temp.bin";
 
@@ -58,6 +66,18 @@ public:
     // the decryption when the file is not a sound firmware file (the port is then never opened),
     // or ZEL_STATUS_UNSPECIFIC_ERROR.
     long TransmitFirmware(const std::string& portName, const std::string& filePath);
+    // Looks for a bootloader waiting on `portName` (8E1): one synchronisation byte, answered by ACK
+    // or, by a bootloader synchronised before, NACK; then Get and Get ID. It costs little more than
+    // two synchronisation attempts when nothing answers, and a device that is off or runs its
+    // firmware sees only a byte it ignores. ZEL_STATUS_SUCCESS with `found` filled in,
+    // ZEL_STATUS_NOT_FOUND when no bootloader answered, ZEL_STATUS_NO_CONNECTION when the port could
+    // not be opened (the cause in LastFailure() and LastError()).
+    long ProbeBootloader(const std::string& portName, Identity& found);
+    // The bootloader of the last direct transfer, as far as it was read (zero before Get ID).
+    Identity LastIdentity() const { return m_identity; }
+    // Image bytes the last transfer had written when it ended.
+    std::uint32_t LastBytesWritten() const { return m_bytesWritten; }
+
     // Flashes a processor that the device programs on our behalf: every write block goes out as a
     // send-firmware request over the device link, acknowledged through SetBlockAcknowledged.
     long TransmitFirmwareECPU(const std::string& filePath);
@@ -138,6 +158,8 @@ private:
     int m_lastByte = -1;
     unsigned char m_lastCommand = 0;
     std::uint32_t m_lastAddress = 0;
+    Identity m_identity;
+    std::uint32_t m_bytesWritten = 0;
 };
 
 CZELSTM32BootLoader& GetZELSTM32BootLoader();

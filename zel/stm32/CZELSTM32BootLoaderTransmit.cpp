@@ -14,6 +14,7 @@
 
 #include <array>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -138,6 +139,7 @@ std::uint32_t CZELSTM32BootLoader::ReadTransferFile(std::uint8_t* buffer, std::u
 
 void CZELSTM32BootLoader::ReportProgress(std::uint32_t transferred)
 {
+    m_bytesWritten = transferred;
     if (m_transferSize == 0)
         return;
     // Whole percent in 32 bits as the progress bars expect; the 64-bit product avoids the
@@ -153,6 +155,8 @@ void CZELSTM32BootLoader::ReportProgress(std::uint32_t transferred)
 
 long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const std::string& filePath)
 {
+    m_identity = {};
+    m_bytesWritten = 0;
     if (const long status = PrepareTransferFile(filePath); status != ZEL_STATUS_SUCCESS)
         return status;
 
@@ -173,6 +177,8 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
     if (stm32_get_version(&major, &minor) != 0)
         return fail(kTextNoVersion);
     AddOutput(Format("%s %i.%i", Text(kTextVersion), major, minor), kInformation);
+    m_identity.major = major;
+    m_identity.minor = minor;
     if (major * 256 + minor < kLowestSupportedVersion)
         return fail(kTextVersionNotSupported);
 
@@ -180,6 +186,7 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
     if (stm32_get_chip_id(&chipId) != 0)
         return fail(kTextNoChipId);
     AddOutput(Format("%s 0x%04X", Text(kTextChipId), chipId), kInformation);
+    m_identity.chipId = chipId;
 
     if (major == kExtendedEraseMajor) {
         AddText(kTextErasing, kInformation);
@@ -326,4 +333,48 @@ int CZELSTM32BootLoader::stm32_go_command_ECPU()
 long CZELSTM32BootLoader::SendDeviceRequest(std::uint8_t* packet, std::uint32_t length)
 {
     return GetZELSerialPort().SendCommand(packet, length);
+}
+
+long CZELSTM32BootLoader::ProbeBootloader(const std::string& portName, Identity& found)
+{
+    m_failure = Failure::None;
+    const std::string path = CZELSerialDevice::ResolvePortName(portName);
+    if (const int error = m_port.Open(path, kBaudRate, CZELSerialDevice::Parity::Even); error != 0) {
+        m_failure = Failure::OpenFailed;
+        m_lastError = error;
+        return ZEL_STATUS_NO_CONNECTION;
+    }
+    m_lastCommand = kSync;
+    // Answers still on their way (a bootloader answers whatever a program sent before, with NACKs)
+    // must not be taken for the probe's: the line is read until it has gone quiet.
+    const auto waitForQuiet = [this] {
+        const CZELDeadline bound(ZELTimes().stm32SyncAttempt);
+        while (!bound.Expired() && ReadByte(CZELDeadline(std::min(ZELTimes().stm32QuietLine, bound.Remaining()))) >= 0) {
+        }
+    };
+    waitForQuiet();
+    bool answered = TrySynchronise(CZELDeadline(ZELTimes().stm32SyncAttempt)) == 0;
+    if (!answered && m_failure != Failure::WriteFailed && m_failure != Failure::ReadFailed) {
+        // A bootloader left in the middle of a command (the cable went during a block) takes what
+        // comes as the rest of it: enough synchronisation bytes end any command with a NACK, and
+        // once the answers have stopped, one more byte is answered on its own.
+        std::vector<unsigned char> flush(kMaxBlock + 8, kSync);
+        if (WriteBytes(flush.data(), flush.size())) {
+            waitForQuiet();
+            answered = TrySynchronise(CZELDeadline(ZELTimes().stm32SyncAttempt)) == 0;
+        }
+    }
+    if (answered)
+        waitForQuiet();
+    Identity identity;
+    const bool identified = answered && stm32_get_version(&identity.major, &identity.minor) == 0
+        && stm32_get_chip_id(&identity.chipId) == 0;
+    stm32_close();
+    if (!identified)
+        return ZEL_STATUS_NOT_FOUND;
+    found = identity;
+    AddOutput(Format("A bootloader answers on %s: version %i.%i, chip 0x%04X", portName.c_str(), identity.major,
+                  identity.minor, identity.chipId),
+        kInformation);
+    return ZEL_STATUS_SUCCESS;
 }
