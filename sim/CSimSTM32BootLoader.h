@@ -28,6 +28,10 @@ public:
         bool wholeWordWrites = true;
         // Writes that reach this address or above are refused, as in a write-protected sector; 0 for none.
         std::uint32_t protectedFrom = 0;
+        // The byte written at this address is stored XOR 0xFF, as by a failing flash cell; 0 for none.
+        std::uint32_t corruptWriteAt = 0;
+        // Read-out protection: Read Memory is refused (NACK) at its command byte.
+        bool readProtected = false;
     };
 
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -52,6 +56,7 @@ public:
     std::vector<std::uint8_t> ProgrammedImage() const;
     int EraseCount() const { return m_eraseCount; }
     int WriteCount() const { return m_writeCount; }
+    int ReadCount() const { return m_readCount; }
     Settings& Configuration() { return m_settings; }
 
 private:
@@ -78,5 +83,6 @@ private:
     std::uint32_t m_startAddress = 0;
     int m_eraseCount = 0;
     int m_writeCount = 0;
+    int m_readCount = 0; // Read Memory commands received, refused ones included
     std::chrono::steady_clock::time_point m_readyAt;
 };
