@@ -78,8 +78,10 @@ protected:
     {
         line.reset();
         chip = std::make_unique<CSimSTM32BootLoader>(std::move(settings));
-        line = std::make_unique<SimulatedLine>(
-            [this](const std::uint8_t* data, std::size_t n) { return chip->Receive(data, n); });
+        line = std::make_unique<SimulatedLine>([this](const std::uint8_t* data, std::size_t n) {
+            Bytes answer = chip->Receive(data, n);
+            return onAnswer ? onAnswer(std::move(answer)) : answer;
+        });
     }
     CSimSTM32BootLoader Chip()
     {
@@ -98,6 +100,8 @@ protected:
 
     ZELTest::ScopedSystemLog log;
     ProgressQueue progress;
+    // Changes what the chip puts on the line; called while the line is locked.
+    std::function<Bytes(Bytes)> onAnswer;
     std::unique_ptr<CSimSTM32BootLoader> chip;
     std::unique_ptr<SimulatedLine> line;
     DirectClient client;
@@ -293,6 +297,23 @@ TEST_F(TransmitFirmwareTest, VerifyAfterWriteReadsTheFlashBackBeforeGo)
         }
     }
     client.SetVerifyAfterWrite(false);
+}
+
+// A chip that stops answering during the read-back fails the transfer as a failed write would:
+// the cause names the read, and Go is not sent.
+TEST_F(TransmitFirmwareTest, AReadBackWithoutAnswerFailsBeforeGo)
+{
+    Start();
+    onAnswer = [this](Bytes answer) { return chip->ReadCount() >= 2 ? Bytes {} : answer; };
+    client.SetVerifyAfterWrite(true);
+    const std::size_t failures = log.sink.CountContaining("The chip could not be verified.");
+    EXPECT_EQ(Transmit(WriteFirmware(Image(1000))), ZEL_STATUS_UNSPECIFIC_ERROR);
+    client.SetVerifyAfterWrite(false);
+    EXPECT_EQ(client.DescribeLastFailure(), "no answer to command 0x11 in time (read at 0x08000100)");
+    EXPECT_TRUE(log.sink.WaitForLine("The chip could not be verified.", failures + 1));
+    EXPECT_FALSE(Chip().HasStarted());
+    EXPECT_FALSE(client.IsPortOpen());
+    EXPECT_EQ(log.sink.CountContaining("Sending Go command ..."), 0u);
 }
 
 TEST_F(TransmitFirmwareTest, DamagedFileNeverOpensThePort)
