@@ -115,8 +115,10 @@ CSimSTM32BootLoader::Parse CSimSTM32BootLoader::ProcessOne(std::vector<std::uint
         consume(2);
         const bool known = std::string_view("\x00\x01\x02\x11\x21\x31\x43\x44\x73\x92", 10).find(char(command))
             != std::string_view::npos;
+        if (command == 0x11)
+            ++m_readCount;
         const bool refused = !known || m_settings.nackCommands.count(command) != 0 || (command == 0x43 && extended)
-            || (command == 0x44 && !extended);
+            || (command == 0x44 && !extended) || (command == 0x11 && m_settings.readProtected);
         if (refused) {
             out.push_back(kNack);
             return Parse::Done;
@@ -221,6 +223,9 @@ CSimSTM32BootLoader::Parse CSimSTM32BootLoader::ProcessOne(std::vector<std::uint
             return Parse::Done;
         }
         std::copy(data.begin(), data.end(), target);
+        const std::uint32_t corrupt = m_settings.corruptWriteAt;
+        if (corrupt >= m_address && corrupt - m_address < count)
+            target[corrupt - m_address] ^= 0xFF;
         ++m_writeCount;
         out.push_back(kAck);
         return Parse::Done;

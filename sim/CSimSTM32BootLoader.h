@@ -32,6 +32,10 @@ public:
         // `cableAway` while the processor keeps its power and stays in its bootloader; 0 for never.
         int cablePulledAfterWrites = 0;
         std::chrono::milliseconds cableAway{300};
+        // The byte written at this address is stored XOR 0xFF, as by a failing flash cell; 0 for none.
+        std::uint32_t corruptWriteAt = 0;
+        // Read-out protection: Read Memory is refused (NACK) at its command byte.
+        bool readProtected = false;
     };
 
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -58,6 +62,7 @@ public:
     int WriteCount() const { return m_writeCount; }
     // True once, when the write that pulls the cable has been accepted.
     bool TakeCablePull();
+    int ReadCount() const { return m_readCount; }
     Settings& Configuration() { return m_settings; }
 
 private:
@@ -85,5 +90,6 @@ private:
     int m_eraseCount = 0;
     int m_writeCount = 0;
     bool m_cablePulled = false;
+    int m_readCount = 0; // Read Memory commands received, refused ones included
     std::chrono::steady_clock::time_point m_readyAt;
 };

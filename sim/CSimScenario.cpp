@@ -59,6 +59,15 @@ void ReadText(const Json& object, const char* key, std::string& target, const st
     target = object[key].get<std::string>();
 }
 
+void ReadFlag(const Json& object, const char* key, bool& target, const std::string& context)
+{
+    if (!object.contains(key))
+        return;
+    if (!object[key].is_boolean())
+        throw ScenarioError(context + key + ": true or false is expected");
+    target = object[key].get<bool>();
+}
+
 void ReadMilliseconds(const Json& object, const char* key, std::chrono::milliseconds& target, const std::string& context)
 {
     if (object.contains(key))
@@ -217,7 +226,8 @@ void ReadDevice(const Json& device, CSimDevice::Settings& settings)
     if (device.contains("bootloader")) {
         const Json& bootLoader = device["bootloader"];
         const std::string where = "device.bootloader.";
-        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs", "protectedFrom", "cablePulledAfterWrites", "cableAwayMs"}, where);
+        CheckKeys(bootLoader, {"version", "chipId", "flashSize", "pageSize", "nack", "silent", "readyAfterMs", "protectedFrom",
+            "cablePulledAfterWrites", "cableAwayMs", "corruptWriteAt", "readProtected"}, where);
         ReadNumber(bootLoader, "version", settings.bootLoader.version, where);
         ReadNumber(bootLoader, "chipId", settings.bootLoader.chipId, where);
         ReadNumber(bootLoader, "flashSize", settings.bootLoader.flashSize, where);
@@ -226,17 +236,15 @@ void ReadDevice(const Json& device, CSimDevice::Settings& settings)
         ReadNumber(bootLoader, "protectedFrom", settings.bootLoader.protectedFrom, where);
         ReadNumber(bootLoader, "cablePulledAfterWrites", settings.bootLoader.cablePulledAfterWrites, where);
         ReadMilliseconds(bootLoader, "cableAwayMs", settings.bootLoader.cableAway, where);
+        ReadNumber(bootLoader, "corruptWriteAt", settings.bootLoader.corruptWriteAt, where);
         if (settings.bootLoader.pageSize == 0 || settings.bootLoader.flashSize % settings.bootLoader.pageSize != 0)
             throw ScenarioError("device.bootloader.pageSize: must divide flashSize");
         if (bootLoader.contains("nack")) {
             for (std::uint8_t command : HexBytes(bootLoader["nack"], where + "nack"))
                 settings.bootLoader.nackCommands.insert(command);
         }
-        if (bootLoader.contains("silent")) {
-            if (!bootLoader["silent"].is_boolean())
-                throw ScenarioError(where + "silent: true or false is expected");
-            settings.bootLoader.silent = bootLoader["silent"].get<bool>();
-        }
+        ReadFlag(bootLoader, "silent", settings.bootLoader.silent, where);
+        ReadFlag(bootLoader, "readProtected", settings.bootLoader.readProtected, where);
     }
 }
 

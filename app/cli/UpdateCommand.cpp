@@ -50,6 +50,7 @@ struct UpdateOptions
     bool no = false;
     std::string language;
     bool json = false;
+    bool verify = false;
 };
 
 // Texts of the program use \r\n; a terminal wants \n.
@@ -297,6 +298,11 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     link.SetSerialPortSettings(options.port, link.GetBaudRateAsID());
     if (!options.language.empty())
         GetZELLanguage().SetLanguage(options.language == "de" ? ZEL_LANGUAGE_GERMAN : ZEL_LANGUAGE_ENGLISH);
+    if (options.verify) {
+        UpdaterSettings settings = dialog.GetSettings();
+        settings.verifyAfterWrite = true;
+        dialog.SetSettings(settings);
+    }
     app.StartModules();
     app.ScanFirmwareFolder();
     // The log names them too, but an operator reads the console.
@@ -468,6 +474,8 @@ void RegisterUpdateCommands(CLI::App& app)
     CLI::Option* yes = update->add_flag("--yes", options->yes, "install the planned updates without asking");
     update->add_flag("--no", options->no, "answer the question with No")->excludes(yes);
     update->add_option("--language", options->language, "language of the texts")->check(CLI::IsMember({ "de", "en" }));
+    update->add_flag("--verify", options->verify,
+        "read every image flashed over the bootloader back before starting it (setting VerifyAfterWrite)");
     update->callback([options] { Finish(RunUpdate(*options, false)); });
 
     auto checkOptions = std::make_shared<UpdateOptions>();

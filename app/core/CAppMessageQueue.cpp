@@ -1,11 +1,15 @@
 #include "app/core/CAppMessageQueue.h"
 
 #include "app/core/CUpdaterDlg.h"
+#include "app/core/IUpdateView.h"
+#include "app/core/UpdateTexts.h"
+#include "zel/queue/CZELMessage.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/serial/ZELProtocol.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -63,6 +67,19 @@ long CAppMessageQueue::ProcessMessage(CZELMessage& message)
             return ZEL_STATUS_INVALID_PARAMETER;
         dialog->SetProgress(std::min<int>(bytes[0], 100));
         return ZEL_STATUS_SUCCESS;
+    case ZEL_MESSAGE_TRANSFER_PHASE: {
+        if (!bytes || size <= 0)
+            return ZEL_STATUS_INVALID_PARAMETER;
+        if (bytes[0] != ZEL_TRANSFER_PHASE_VERIFY)
+            return ZEL_STATUS_SUCCESS;
+        // Through the queue, so that the write's last progress is shown before the verify's first.
+        const std::string target = GetUpdateText(CUpdaterDlg::GetStateTextId(dialog->GetApplicationState()));
+        char status[256];
+        std::snprintf(status, sizeof status, GetUpdateText(APP_TEXT_STATE_VERIFYING), target.c_str());
+        dialog->GetView().SetStatusText(status);
+        dialog->SetProgress(0);
+        return ZEL_STATUS_SUCCESS;
+    }
     default:
         return ZEL_STATUS_SUCCESS;
     }

@@ -425,6 +425,12 @@ std::string CUpdateProcedures::TransferFailureStep(Transfer transfer, long statu
     const CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
     if (loader.LastFailure() == CZELSTM32BootLoader::Failure::None)
         return "The decrypted image could not be read.";
+    // The read-back's percentage is of the bytes compared: it says nothing about the write.
+    if (loader.LastFailure() == CZELSTM32BootLoader::Failure::VerifyMismatch)
+        return Format("Verify: %s.", loader.DescribeLastFailure().c_str());
+    if (transfer == Transfer::Bootloader && loader.LastCommand() == CZELSTM32BootLoader::kReadMemory)
+        return Format("Verify failed with %i %% compared: %s.", m_dialog.GetProgress(),
+            loader.DescribeLastFailure().c_str());
     const std::string step
         = transfer == Transfer::ThroughDevice ? "Writing through the device" : BootLoaderStep(loader.LastCommand());
     return Format("%s failed with %i %% written: %s.", step.c_str(), m_dialog.GetProgress(),
@@ -458,7 +464,9 @@ long CUpdateProcedures::TransmitThroughBootloader(const std::string& path)
     std::string port = m_dialog.GetView().GetCOMPortText();
     if (port.empty())
         port = link.GetCOMPort();
-    const long transferred = GetZELSTM32BootLoader().TransmitFirmware(port, path);
+    CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    loader.SetVerifyAfterWrite(m_dialog.GetSettings().verifyAfterWrite);
+    const long transferred = loader.TransmitFirmware(port, path);
     const long restarted = link.InitializeReceivingThread();
     m_transferStatus = transferred;
     m_restartStatus = restarted;

@@ -82,6 +82,8 @@ long CUpdaterApp::LoadSettings()
         settings.oksWorkaround = number != 0;
     if (read("MCPUMode", number, text))
         settings.mcpuMode = number != 0;
+    if (read("VerifyAfterWrite", number, text))
+        settings.verifyAfterWrite = number != 0;
     // The port refuses an unknown protocol; the program and the command set follow what it took.
     settings.protocol = link.GetProtocol();
     m_dialog.SetSettings(settings);

@@ -29,6 +29,7 @@ struct UpdaterSettings
     bool allowDowngradeMCPU = false;
     bool oksWorkaround = false;
     bool mcpuMode = false;
+    bool verifyAfterWrite = false; // read a directly flashed image back before starting it
 };
 
 // Application states shown in the status text.

@@ -41,6 +41,7 @@ constexpr Text g_texts[] = {
     { APP_TEXT_STATE_SUCCEEDED, "Update succeeded", "Update erfolgreich" },
     { APP_TEXT_STATE_CAN_DRIVER, "MCPU CAN Driver Update ...", "MCPU CAN Treiber Update ..." },
     { APP_TEXT_STATE_PREPARING, "Preparing ...", "Vorbereiten ..." },
+    { APP_TEXT_STATE_VERIFYING, "%s (verify)", "%s (Prüfung)" },
     { APP_TEXT_PORT_NOT_ACCESSIBLE, "The update could not be started because the COM port could not be accessed.",
         "Das Update konnte nicht gestartet werden weil der COM Port nicht verfügbar ist." },
     { APP_TEXT_DEVICE_UNKNOWN, "The update could not be started because the current device is unknown.",

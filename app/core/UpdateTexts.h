@@ -32,6 +32,8 @@ inline constexpr unsigned long APP_TEXT_STATE_FAILED = 0x12000109;
 inline constexpr unsigned long APP_TEXT_STATE_SUCCEEDED = 0x12000110;
 inline constexpr unsigned long APP_TEXT_STATE_CAN_DRIVER = 0x12000111;
 inline constexpr unsigned long APP_TEXT_STATE_PREPARING = 0x12000112;
+// The status while a written image is read back; %s: the target's state text.
+inline constexpr unsigned long APP_TEXT_STATE_VERIFYING = 0x12000113;
 inline constexpr unsigned long APP_TEXT_PORT_NOT_ACCESSIBLE = 0x13000001;
 inline constexpr unsigned long APP_TEXT_DEVICE_UNKNOWN = 0x13000002;
 inline constexpr unsigned long APP_TEXT_UPDATES_POSSIBLE = 0x13000003;

@@ -40,13 +40,14 @@ struct SettingsCase
     std::uint32_t outputFilter;
 };
 
-UpdaterSettings Flags(bool downgrade, bool downgradeMCPU, bool oks, bool mcpuMode)
+UpdaterSettings Flags(bool downgrade, bool downgradeMCPU, bool oks, bool mcpuMode, bool verify = false)
 {
     UpdaterSettings settings;
     settings.allowDowngrade = downgrade;
     settings.allowDowngradeMCPU = downgradeMCPU;
     settings.oksWorkaround = oks;
     settings.mcpuMode = mcpuMode;
+    settings.verifyAfterWrite = verify;
     return settings;
 }
 
@@ -56,8 +57,9 @@ const SettingsCase kSettingsCases[] = {
     {"no settings file", nullptr, 1, "COM1", 7, 0x1800, Flags(false, false, false, false), kAll, kAll},
     {"empty section", "", 1, "COM1", 7, 0x1800, Flags(false, false, false, false), kAll, kAll},
     {"every key", "Language=0\nFileFilter=96\nOutputFilter=4294967295\nCOMPort=ttyUSB0\nBaudRate=4\n"
-                  "COMProtocol=6272\nAllowDowngrade=1\nAllowDowngradeMCPU=2\nOKSWorkaround=1\nMCPUMode=1\n",
-        0, "ttyUSB0", 4, 0x1880, Flags(true, true, true, true), 96, kAll},
+                  "COMProtocol=6272\nAllowDowngrade=1\nAllowDowngradeMCPU=2\nOKSWorkaround=1\nMCPUMode=1\n"
+                  "VerifyAfterWrite=1\n",
+        0, "ttyUSB0", 4, 0x1880, Flags(true, true, true, true, true), 96, kAll},
     {"module protocol", "COMProtocol=18433\n", 1, "COM1", 7, 0x4801, Flags(false, false, false, false), kAll, kAll},
     {"baud rate keeps the port", "COMPort=COM3\nBaudRate=9\n", 1, "COM3", 9, 0x1800,
         Flags(false, false, false, false), kAll, kAll},
@@ -97,6 +99,7 @@ TEST(CUpdaterApp, LoadSettingsAppliesEveryKeyOverTheDefaults)
         EXPECT_EQ(settings.allowDowngradeMCPU, c.flags.allowDowngradeMCPU);
         EXPECT_EQ(settings.oksWorkaround, c.flags.oksWorkaround);
         EXPECT_EQ(settings.mcpuMode, c.flags.mcpuMode);
+        EXPECT_EQ(settings.verifyAfterWrite, c.flags.verifyAfterWrite);
         EXPECT_EQ(GetZELSystemLogEx().GetFileFilter(), c.fileFilter);
         EXPECT_EQ(GetZELSystemLogEx().GetOutputFilter(), c.outputFilter);
     }

@@ -22,6 +22,7 @@ enum class Where
 {
     Processor,    // through its STM32 bootloader on the port
     NotProcessor, // a processor whose bootloader was never asked to erase or write
+    NotStarted,   // written through its bootloader, but never told to start
     Expander,     // through the device
     NotExpander,  // an expander that must stay untouched
     CANDriver,    // module flash, padded to a multiple of 4
@@ -73,6 +74,12 @@ void CheckFlash(const Case& c, UpdateRun& run)
                 EXPECT_EQ(device.BootLoader(flashed.processor).EraseCount(), 0)
                     << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
                 EXPECT_EQ(device.BootLoader(flashed.processor).WriteCount(), 0)
+                    << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
+                break;
+            case Where::NotStarted:
+                EXPECT_GT(device.BootLoader(flashed.processor).WriteCount(), 0)
+                    << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
+                EXPECT_FALSE(device.BootLoader(flashed.processor).HasStarted())
                     << c.name << ": " << CSimDevice::ProcessorName(flashed.processor);
                 break;
             case Where::Processor:
@@ -327,6 +334,62 @@ TEST(UpdateProcedures, BootloaderReadyLateTakesAnImageOfAnySize)
             { GoingToInstall("KCPU V 01.04.00 -> V 01.05.00, file = ./Firmware/t3.tarn"),
                 "The chip has been programmed." } },
     });
+}
+
+namespace {
+
+// The setting VerifyAfterWrite, turned on before the start.
+const RunHooks kVerify { [](UpdateRun& run) {
+                            UpdaterSettings settings = run.dialog.GetSettings();
+                            settings.verifyAfterWrite = true;
+                            run.dialog.SetSettings(settings);
+                        },
+    {} };
+
+} // namespace
+
+// With VerifyAfterWrite the procedures have each image read back before Go, under a status that
+// names the verify; the progress bar runs once for the write and once for the verify.
+TEST(UpdateProcedures, VerifyAfterWriteReadsEachImageBackBeforeGo)
+{
+    const auto kcpu = [](const char* bootLoader) {
+        return std::string(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" },
+            "bootloader": )") + bootLoader + " } }";
+    };
+    const std::string healthy = kcpu("{}");
+    const std::string corrupt = kcpu(R"({ "corruptWriteAt": "0x08000100" })");
+    const std::string readProtected = kcpu(R"({ "readProtected": true })");
+    const std::vector<int> twice { 0, 17, 34, 51, 68, 85, 100, 0, 17, 34, 51, 68, 85, 100 };
+    RunCases({
+        { "healthy chip", healthy.c_str(), 0x1800, false, { { 3, "V 01.05.00", 1500 } },
+            { { Where::Processor, 3, Processor::KCPU } }, UPDATER_STATE_SUCCEEDED, "",
+            { "Verifying the chip ...", "The chip has been verified: 1500 bytes compared.",
+                "The Go command has been sent." },
+            {}, twice, { { "KCPU", kUpdated } }, -1, kVerify },
+        // Image byte 256 of file type 3 is (256 * 31 + 21) mod 256 = 0x15.
+        { "one byte stored wrongly", corrupt.c_str(), 0x1800, false, { { 3, "V 01.05.00", 1500 } },
+            { { Where::NotStarted, 3, Processor::KCPU } }, UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the KCPU could not be started. Verify: the byte at 0x08000100 reads 0xEA, written "
+            "0x15.",
+            { "Verify: the byte at 0x08000100 reads 0xEA, written 0x15", "The chip could not be verified." },
+            { "Sending Go command ..." }, {}, { { "KCPU", kFailed } }, -1, kVerify },
+        { "read-out protection", readProtected.c_str(), 0x1800, false, { { 3, "V 01.05.00", 1500 } },
+            { { Where::Processor, 3, Processor::KCPU } }, UPDATER_STATE_SUCCEEDED, "",
+            { "The chip refuses to be read (read-out protection): the image has not been verified.",
+                "The Go command has been sent." },
+            { "The chip has been verified" }, {}, { { "KCPU", kUpdated } }, 2, kVerify },
+    });
+}
+
+TEST(UpdateProcedures, VerifyAfterWriteNamesItsPhaseInTheStatus)
+{
+    UpdateRun run(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } } })",
+        0x1800, false, { { 3, "V 01.05.00", 700 } }, kVerify);
+    ASSERT_TRUE(run.finished);
+    const auto updating = run.view.When("KCPU Update ...");
+    const auto verifying = run.view.When("KCPU Update ... (verify)");
+    ASSERT_NE(verifying, std::chrono::steady_clock::time_point {}) << run.log;
+    EXPECT_LT(updating, verifying);
 }
 
 TEST(UpdateProcedures, AStopLetsTheRunningTargetEndOnItsOwnTerms)

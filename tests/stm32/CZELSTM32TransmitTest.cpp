@@ -40,6 +40,8 @@ std::string WriteFirmware(const Bytes& image, const std::string& name = "fw.tarn
     return name;
 }
 
+constexpr int kVerifyPhase = -1; // where ProgressQueue saw the verify begin
+
 // Takes the progress messages off the hub; without a worker they wait in the queue.
 class ProgressQueue : public CZELMessageQueue
 {
@@ -54,6 +56,9 @@ public:
         while (PopMessage(message) == ZEL_STATUS_SUCCESS) {
             if (message.GetMessageType() == ZEL_MESSAGE_TRANSFER_PROGRESS && message.GetBufferSize() == 1)
                 values.push_back(*static_cast<const std::uint8_t*>(message.GetBuffer()));
+            if (message.GetMessageType() == ZEL_MESSAGE_TRANSFER_PHASE && message.GetBufferSize() == 1
+                && *static_cast<const std::uint8_t*>(message.GetBuffer()) == ZEL_TRANSFER_PHASE_VERIFY)
+                values.push_back(kVerifyPhase);
         }
         return values;
     }
@@ -73,8 +78,10 @@ protected:
     {
         line.reset();
         chip = std::make_unique<CSimSTM32BootLoader>(std::move(settings));
-        line = std::make_unique<SimulatedLine>(
-            [this](const std::uint8_t* data, std::size_t n) { return chip->Receive(data, n); });
+        line = std::make_unique<SimulatedLine>([this](const std::uint8_t* data, std::size_t n) {
+            Bytes answer = chip->Receive(data, n);
+            return onAnswer ? onAnswer(std::move(answer)) : answer;
+        });
     }
     CSimSTM32BootLoader Chip()
     {
@@ -93,6 +100,8 @@ protected:
 
     ZELTest::ScopedSystemLog log;
     ProgressQueue progress;
+    // Changes what the chip puts on the line; called while the line is locked.
+    std::function<Bytes(Bytes)> onAnswer;
     std::unique_ptr<CSimSTM32BootLoader> chip;
     std::unique_ptr<SimulatedLine> line;
     DirectClient client;
@@ -220,6 +229,91 @@ TEST_F(TransmitFirmwareTest, FailuresEndInTheirTextAndASecondAttemptSucceeds)
         EXPECT_EQ(Chip().ProgrammedImage(), image);
         EXPECT_EQ(progress.Take(), (std::vector<int> { 25, 51, 76, 100 }));
     }
+}
+
+// The read-back before Go: a byte the chip stored wrongly keeps the processor in its bootloader and
+// is named; a chip that refuses to be read is only warned about; without the setting nothing is read.
+TEST_F(TransmitFirmwareTest, VerifyAfterWriteReadsTheFlashBackBeforeGo)
+{
+    struct Case
+    {
+        const char* name;
+        bool verify;
+        std::size_t size;
+        std::function<void(CSimSTM32BootLoader::Settings&)> chip;
+        long result;
+        bool started;
+        int reads;             // Read Memory commands the chip received
+        const char* last;      // the transfer's last log line
+        const char* line;      // a line the verify logs, or nullptr
+        std::vector<int> progress;
+        const char* cause = nullptr;
+    };
+    const std::vector<int> plain { 25, 51, 76, 100 };
+    const std::vector<int> verified { 25, 51, 76, 100, kVerifyPhase, 25, 51, 76, 100 };
+    const Case cases[] = {
+        { "healthy chip", true, 1000, [](auto&) {}, ZEL_STATUS_SUCCESS, true, 4, "The Go command has been sent.",
+            "The chip has been verified: 1000 bytes compared.", verified },
+        // Block 2 from 0x08000100; image byte 0x123 is 0xCC.
+        { "one byte stored wrongly", true, 1000, [](auto& s) { s.corruptWriteAt = 0x08000123; },
+            ZEL_STATUS_UNSPECIFIC_ERROR, false, 2, "The chip could not be verified.",
+            "Verify: the byte at 0x08000123 reads 0x33, written 0xCC", { 25, 51, 76, 100, kVerifyPhase, 25 },
+            "the byte at 0x08000123 reads 0x33, written 0xCC" },
+        // The last image byte, in a block filled up to a whole word, is compared; the fill is not.
+        { "last byte of an image that ends within a word", true, 1001, [](auto& s) { s.corruptWriteAt = 0x080003E8; },
+            ZEL_STATUS_UNSPECIFIC_ERROR, false, 4, "The chip could not be verified.",
+            "Verify: the byte at 0x080003E8 reads 0x32, written 0xCD", { 25, 51, 76, 100, kVerifyPhase, 25, 51, 76 } },
+        { "read-out protection", true, 1000, [](auto& s) { s.readProtected = true; }, ZEL_STATUS_SUCCESS, true, 1,
+            "The Go command has been sent.",
+            "The chip refuses to be read (read-out protection): the image has not been verified.",
+            { 25, 51, 76, 100, kVerifyPhase } },
+        { "setting off", false, 1000, [](auto&) {}, ZEL_STATUS_SUCCESS, true, 0, "The Go command has been sent.",
+            nullptr, plain },
+        { "setting off, the stored fault goes unnoticed", false, 1000, [](auto& s) { s.corruptWriteAt = 0x08000123; },
+            ZEL_STATUS_SUCCESS, true, 0, "The Go command has been sent.", nullptr, plain },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        Configure(c.chip);
+        client.SetVerifyAfterWrite(c.verify);
+        const Bytes image = Image(c.size);
+        const std::size_t lastBefore = log.sink.CountContaining(c.last);
+        const std::size_t goBefore = log.sink.CountContaining("Sending Go command ...");
+        const std::size_t verifyBefore = log.sink.CountContaining("Verifying the chip ...");
+        EXPECT_EQ(Transmit(WriteFirmware(image)), c.result) << client.DescribeLastFailure();
+        ASSERT_TRUE(log.sink.WaitForLine(c.last, lastBefore + 1));
+        EXPECT_EQ(Chip().HasStarted(), c.started);
+        EXPECT_EQ(Chip().ReadCount(), c.reads);
+        EXPECT_FALSE(client.IsPortOpen());
+        EXPECT_EQ(progress.Take(), c.progress);
+        EXPECT_EQ(log.sink.CountContaining("Sending Go command ..."), goBefore + (c.started ? 1 : 0));
+        EXPECT_EQ(log.sink.CountContaining("Verifying the chip ..."), verifyBefore + (c.verify ? 1 : 0));
+        if (c.line != nullptr) {
+            EXPECT_EQ(log.sink.CountContaining(c.line), 1u) << c.line;
+        }
+        if (c.cause != nullptr) {
+            EXPECT_EQ(client.DescribeLastFailure(), c.cause);
+        }
+    }
+    client.SetVerifyAfterWrite(false);
+}
+
+// A chip that stops answering during the read-back fails the transfer as a failed write would:
+// the cause names the read, and Go is not sent.
+TEST_F(TransmitFirmwareTest, AReadBackWithoutAnswerFailsBeforeGo)
+{
+    Start();
+    onAnswer = [this](Bytes answer) { return chip->ReadCount() >= 2 ? Bytes {} : answer; };
+    client.SetVerifyAfterWrite(true);
+    const std::size_t failures = log.sink.CountContaining("The chip could not be verified.");
+    EXPECT_EQ(Transmit(WriteFirmware(Image(1000))), ZEL_STATUS_UNSPECIFIC_ERROR);
+    client.SetVerifyAfterWrite(false);
+    EXPECT_EQ(client.DescribeLastFailure(), "no answer to command 0x11 in time (read at 0x08000100)");
+    EXPECT_TRUE(log.sink.WaitForLine("The chip could not be verified.", failures + 1));
+    EXPECT_FALSE(Chip().HasStarted());
+    EXPECT_FALSE(client.IsPortOpen());
+    EXPECT_EQ(log.sink.CountContaining("Sending Go command ..."), 0u);
 }
 
 TEST_F(TransmitFirmwareTest, DamagedFileNeverOpensThePort)

@@ -7,6 +7,7 @@
 #include "zel/stm32/CZELSTM32BootLoader.h"
 
 #include "sim/CSimSTM32BootLoader.h"
+#include "stm32/PacedChip.h"
 #include "stm32/SimulatedLine.h"
 #include "support/ZELTestSupport.h"
 
@@ -22,45 +23,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr double kBaud = 115200;
-constexpr double kBitsPerByte = 11; // start, 8 data, parity, stop
-constexpr double kWireBytesPerSecond = kBaud / kBitsPerByte;
+using ZELTest::PacedChip;
+
+constexpr double kWireBytesPerSecond = ZELTest::kPacedWireBytesPerSecond;
 // Bytes on the wire per 256-byte Write Memory block: command and complement, address and XOR,
 // length byte, data, XOR out; three ACKs back.
 constexpr double kBlockWireBytes = 2 + 5 + 1 + 256 + 1 + 3;
 constexpr double kCeilingBytesPerSecond = kWireBytesPerSecond * 256 / kBlockWireBytes;
-
-// Holds each answer back until the bytes that caused it, and the answer itself, would have
-// crossed a real line at the baud rate.
-class PacedChip
-{
-public:
-    explicit PacedChip(CSimSTM32BootLoader::Settings settings)
-        : m_chip(std::move(settings))
-    {
-    }
-
-    Bytes Receive(const std::uint8_t* data, std::size_t size)
-    {
-        const auto now = Clock::now();
-        m_received = std::max(m_received, now) + ByteTime(size);
-        Bytes answer = m_chip.Receive(data, size);
-        const auto sent = m_received + ByteTime(answer.size());
-        std::this_thread::sleep_until(sent);
-        return answer;
-    }
-    const CSimSTM32BootLoader& Chip() const { return m_chip; }
-
-private:
-    static Clock::duration ByteTime(std::size_t count)
-    {
-        return std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(static_cast<double>(count) / kWireBytesPerSecond));
-    }
-
-    CSimSTM32BootLoader m_chip;
-    Clock::time_point m_received {};
-};
 
 class Client : public CZELSTM32BootLoader
 {

@@ -369,3 +369,35 @@ TEST_F(TarnAgainstSimulator, RecoverFlashesTheNamedFileWithoutAJournal)
     EXPECT_EQ(again.exitCode, 1) << again.output;
     EXPECT_NE(again.output.find("No bootloader answers"), std::string::npos) << again.output;
 }
+
+// --verify reads the flashed image back: the status names the verify, a byte the chip stored wrongly
+// fails the target with its address; without the option the same chip is not read and passes.
+TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
+{
+    struct Case
+    {
+        const char* name;
+        const char* options;
+        const char* bootLoader;
+        int exitCode;
+        const char* shown;
+    };
+    const Case cases[] = {
+        { "healthy chip", "--verify", "{}", 0, "Status: KCPU Update ... (verify)\n" },
+        { "one byte stored wrongly", "--verify", R"({ "corruptWriteAt": "0x08000400" })", 1,
+            "The update of the KCPU could not be started. Verify: the byte at 0x08000400 reads 0xA5, written 0x5A." },
+        { "without the option", "", R"({ "corruptWriteAt": "0x08000400" })", 0, "Status: Update succeeded\n" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Serve(std::string(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" },
+            "bootloader": )") + c.bootLoader + " } }");
+        Pack(3, "V 01.05.00", "kcpu.tarn");
+        const ZELTest::ProcessResult result = Run(std::string("update --yes ") + c.options);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << result.output;
+        if (std::string(c.options).empty()) {
+            EXPECT_EQ(result.output.find("(verify)"), std::string::npos) << result.output;
+        }
+    }
+}

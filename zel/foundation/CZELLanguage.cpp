@@ -109,6 +109,13 @@ constexpr Text kSTM32BootLoader[] = {
     {24, "Das Go Kommando wird gesendet ...", "Sending Go command ..."},
     {25, "Das Go Kommando konnte nicht gesendet werden.", "The Go command could not be sent."},
     {32, "Das Go Kommando wurde gesendet.", "The Go command has been sent."},
+    {33, "Der Chip wird überprüft ...", "Verifying the chip ..."},
+    {34, "Der Chip wurde überprüft: %u Bytes verglichen.", "The chip has been verified: %u bytes compared."},
+    {35, "Der Chip konnte nicht überprüft werden.", "The chip could not be verified."},
+    {36, "Prüfung: das Byte bei 0x%08X liest 0x%02X, geschrieben 0x%02X",
+        "Verify: the byte at 0x%08X reads 0x%02X, written 0x%02X"},
+    {37, "Der Chip verweigert das Lesen (Ausleseschutz): das Abbild wurde nicht überprüft.",
+        "The chip refuses to be read (read-out protection): the image has not been verified."},
 };
 
 const char* Lookup(std::span<const Text> table, long id, long language)

@@ -9,6 +9,9 @@ inline constexpr std::uint32_t ZEL_MESSAGE_SERIAL_DEVICE_DETACHED = 0x10000002;
 inline constexpr std::uint32_t ZEL_MESSAGE_SERIAL_DATA_RECEIVED = 0x10000003; // serial-traffic record
 inline constexpr std::uint32_t ZEL_MESSAGE_SERIAL_DATA_SENT = 0x10000004;     // serial-traffic record
 inline constexpr std::uint32_t ZEL_MESSAGE_TRANSFER_PROGRESS = 0x20000001;    // one byte, percent done
+inline constexpr std::uint32_t ZEL_MESSAGE_TRANSFER_PHASE = 0x20000002;       // one byte, ZEL_TRANSFER_PHASE_*
+// The progress after a phase message counts that phase from 0 to 100 percent.
+inline constexpr std::uint8_t ZEL_TRANSFER_PHASE_VERIFY = 1;
 
 // A type number and a private copy of its bytes. Copies are deep; a copy from a message without
 // bytes is a message without bytes.

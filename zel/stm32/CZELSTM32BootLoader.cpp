@@ -14,7 +14,9 @@ constexpr int kOk = 0;
 constexpr int kPortFailed = 1;
 constexpr int kProtocolFailed = 2;
 constexpr int kNoSync = 3;
+constexpr int kRefused = 4;
 constexpr int kNotOpen = 5;
+constexpr int kMismatch = 6;
 
 // Bound on the bytes thrown away before synchronising, so a device that keeps talking cannot
 // hold the client forever.
@@ -38,11 +40,14 @@ CZELDeadline AnswerDeadline()
 std::string CZELSTM32BootLoader::DescribeLastFailure() const
 {
     std::string cause = DescribeFailureKind();
-    // A refused or unanswered write is found again by the block it was for.
-    if (m_lastCommand == kWriteMemory && m_failure != Failure::None && m_failure != Failure::SendRefused
-        && m_failure != Failure::BlockNotAcknowledged && m_failure != Failure::PortNotOpen) {
+    // A refused or unanswered write or read is found again by the block it was for.
+    const bool block = m_lastCommand == kWriteMemory || m_lastCommand == kReadMemory;
+    if (block && m_failure != Failure::None && m_failure != Failure::SendRefused
+        && m_failure != Failure::BlockNotAcknowledged && m_failure != Failure::PortNotOpen
+        && m_failure != Failure::VerifyMismatch) {
         char where[40];
-        std::snprintf(where, sizeof where, " (write at 0x%08X)", m_lastAddress);
+        std::snprintf(where, sizeof where, " (%s at 0x%08X)", m_lastCommand == kWriteMemory ? "write" : "read",
+            m_lastAddress);
         cause += where;
     }
     return cause;
@@ -80,6 +85,10 @@ std::string CZELSTM32BootLoader::DescribeFailureKind() const
         return text;
     case Failure::BlockNotAcknowledged:
         std::snprintf(text, sizeof text, "the device did not acknowledge the firmware block for 0x%08X", m_lastAddress);
+        return text;
+    case Failure::VerifyMismatch:
+        std::snprintf(text, sizeof text, "the byte at 0x%08X reads 0x%02X, written 0x%02X", m_lastAddress,
+            m_mismatchRead & 0xFF, m_mismatchWritten & 0xFF);
         return text;
     }
     return "unknown failure";
@@ -334,6 +343,67 @@ int CZELSTM32BootLoader::stm32_go_command()
     return ExpectAck();
 }
 
+int CZELSTM32BootLoader::stm32_read_memory(std::uint32_t address, unsigned char* buffer, std::uint32_t count)
+{
+    if (count == 0 || count > kMaxBlock) {
+        m_failure = Failure::Unexpected;
+        return kProtocolFailed;
+    }
+    m_lastAddress = address;
+    if (const int result = SendCommandExpectAck(kReadMemory); result != kOk)
+        return m_failure == Failure::Nack ? kRefused : result;
+    if (const int result = stm32h_send_address(address); result != kOk)
+        return result;
+    if (const int result = ExpectAck(); result != kOk)
+        return result;
+    const unsigned char length[2] = {static_cast<unsigned char>(count - 1), static_cast<unsigned char>(~(count - 1))};
+    if (!WriteBytes(length, sizeof length))
+        return kProtocolFailed;
+    if (const int result = ExpectAck(); result != kOk)
+        return result;
+    return ReadBytes(buffer, count) ? kOk : kProtocolFailed;
+}
+
+int CZELSTM32BootLoader::stm32_verify_flash(const ReadFunction& read, const ProgressFunction& progress)
+{
+    if (!m_port.IsOpen()) {
+        m_failure = Failure::PortNotOpen;
+        return kNotOpen;
+    }
+    std::uint32_t address = kFlashBase;
+    std::uint32_t compared = 0;
+    unsigned char image[kMaxBlock];
+    unsigned char flash[kMaxBlock];
+    for (;;) {
+        const std::uint32_t n = FillBlock(read, image);
+        if (n == 0)
+            return kOk;
+        if (n > kMaxBlock) {
+            m_failure = Failure::Unexpected;
+            return kProtocolFailed;
+        }
+        // Only the image is compared, not the erased bytes that filled up the last block.
+        const int result = stm32_read_memory(address, flash, n);
+        if (result == kRefused && compared != 0)
+            return kProtocolFailed; // a bootloader that has been read from is not protected
+        if (result != kOk)
+            return result;
+        const auto differs = std::mismatch(image, image + n, flash);
+        if (differs.first != image + n) {
+            m_failure = Failure::VerifyMismatch;
+            m_lastAddress = address + static_cast<std::uint32_t>(differs.first - image);
+            m_mismatchWritten = *differs.first;
+            m_mismatchRead = *differs.second;
+            return kMismatch;
+        }
+        compared += n;
+        if (progress)
+            progress(compared);
+        // The same steps as the write, whose last block may have been filled up to a word.
+        address += (n + 3) & ~std::uint32_t(3);
+    }
+}
+
 int CZELSTM32BootLoader::SendCommandExpectAck(unsigned char command)
 {
     m_lastCommand = command;
@@ -374,24 +444,42 @@ int CZELSTM32BootLoader::ReadByte(const CZELDeadline& deadline)
 {
     std::uint8_t byte = 0;
     std::size_t received = 0;
-    switch (m_port.Read(&byte, 1, received, deadline)) {
+    if (!TakeReadResult(m_port.Read(&byte, 1, received, deadline)))
+        return -1;
+    m_lastByte = byte;
+    return byte;
+}
+
+bool CZELSTM32BootLoader::ReadBytes(unsigned char* buffer, std::size_t count)
+{
+    for (std::size_t got = 0; got < count;) {
+        std::size_t received = 0;
+        if (!TakeReadResult(m_port.Read(buffer + got, count - got, received, AnswerDeadline())))
+            return false;
+        got += received;
+    }
+    return true;
+}
+
+bool CZELSTM32BootLoader::TakeReadResult(CZELSerialDevice::IoResult result)
+{
+    switch (result) {
     case CZELSerialDevice::IoResult::Done:
-        m_lastByte = byte;
-        return byte;
+        return true;
     case CZELSerialDevice::IoResult::TimedOut:
     case CZELSerialDevice::IoResult::Woken:
         m_failure = Failure::Timeout;
-        return -1;
+        return false;
     case CZELSerialDevice::IoResult::Closed:
         m_failure = Failure::PortNotOpen;
-        return -1;
+        return false;
     case CZELSerialDevice::IoResult::Gone:
     case CZELSerialDevice::IoResult::Failed:
         m_failure = Failure::ReadFailed;
         m_lastError = m_port.LastError();
-        return -1;
+        return false;
     }
-    return -1;
+    return false;
 }
 
 bool CZELSTM32BootLoader::WriteBytes(const unsigned char* bytes, std::size_t count)

@@ -30,6 +30,7 @@ public:
     static constexpr std::uint32_t kMaxBlock = 256;
     static constexpr std::uint32_t kBaudRate = 115200;
     static constexpr unsigned char kWriteMemory = 0x31;
+    static constexpr unsigned char kReadMemory = 0x11;
 
     enum class Failure
     {
@@ -43,6 +44,7 @@ public:
         Unexpected,  // some other byte, in LastByte()
         BlockNotAcknowledged, // the device never confirmed a firmware block
         SendRefused, // the device link refused a request; its status in LastError()
+        VerifyMismatch, // a byte read back differs from the image; see MismatchAddress()
     };
 
     // What a bootloader says of itself.
@@ -62,7 +64,7 @@ public:
     virtual ~CZELSTM32BootLoader();
 
     // Flashes a processor whose bootloader listens on `portName`: decrypt, synchronise, check the
-    // bootloader version, read the chip id, erase, write, start. ZEL_STATUS_SUCCESS, the status of
+    // bootloader version, read the chip id, erase, write, (verify,) start. ZEL_STATUS_SUCCESS, the status of
     // the decryption when the file is not a sound firmware file (the port is then never opened),
     // or ZEL_STATUS_UNSPECIFIC_ERROR.
     long TransmitFirmware(const std::string& portName, const std::string& filePath);
@@ -82,6 +84,12 @@ public:
     // send-firmware request over the device link, acknowledged through SetBlockAcknowledged.
     long TransmitFirmwareECPU(const std::string& filePath);
 
+    // With it on, TransmitFirmware reads the written flash back and compares it with the image
+    // before Go; a difference fails the transfer and leaves the processor in its bootloader. A
+    // bootloader that refuses to be read (read-out protection) is only warned about. Off by default.
+    void SetVerifyAfterWrite(bool verify) { m_verifyAfterWrite = verify; }
+    bool GetVerifyAfterWrite() const { return m_verifyAfterWrite; }
+
     // Told by the packet handler that the device acknowledged a firmware block; wakes the
     // waiting transfer at once.
     void SetBlockAcknowledged(bool acknowledged);
@@ -92,6 +100,10 @@ public:
     int LastByte() const { return m_lastByte; }
     // The bootloader command of the last exchange (0x7F for the synchronisation).
     unsigned char LastCommand() const { return m_lastCommand; }
+    // Of the last VerifyMismatch: the first differing address, the byte read there and the image's.
+    std::uint32_t MismatchAddress() const { return m_lastAddress; }
+    int MismatchRead() const { return m_mismatchRead; }
+    int MismatchWritten() const { return m_mismatchWritten; }
     // One line describing the last failure, such as "NACK (0x1F) to command 0x44".
     std::string DescribeLastFailure() const;
 
@@ -110,6 +122,12 @@ protected:
     int stm32_extended_erase_flash();
     int stm32_write_flash(const ReadFunction& read, const ProgressFunction& progress);
     int stm32_go_command();
+    // Read Memory of 1 to kMaxBlock bytes: 0, 2, 4 (the bootloader refuses the command itself, as
+    // under read-out protection) or 5.
+    int stm32_read_memory(std::uint32_t address, unsigned char* buffer, std::uint32_t count);
+    // Reads the flash back block by block as stm32_write_flash wrote it and compares it with what
+    // `read` delivers: 0, 2, 4 (refused before anything was read), 5, or 6 for a difference.
+    int stm32_verify_flash(const ReadFunction& read, const ProgressFunction& progress);
 
     int stm32_write_flash_ECPU(const ReadFunction& read, const ProgressFunction& progress);
     int stm32_go_command_ECPU();
@@ -127,6 +145,10 @@ private:
     int ExpectAck(const CZELDeadline& deadline);
     int ExpectAck();
     int ReadByte(const CZELDeadline& deadline);
+    // Reads exactly `count` bytes; every byte may take up to the answer time. False on failure.
+    bool ReadBytes(unsigned char* buffer, std::size_t count);
+    // Maps a read's result to the failure kept for the log; true for Done.
+    bool TakeReadResult(CZELSerialDevice::IoResult result);
     bool WriteBytes(const unsigned char* bytes, std::size_t count);
 
     long AddOutput(const std::string& message, _ZELSystemLogExEventType type);
@@ -139,6 +161,11 @@ private:
     void CloseTransferFile();
     std::uint32_t ReadTransferFile(std::uint8_t* buffer, std::uint32_t count);
     void ReportProgress(std::uint32_t transferred);
+    // Tells the front ends that the transfer enters another phase (ZEL_TRANSFER_PHASE_*).
+    void ReportPhase(std::uint8_t phase);
+    // The verify step of TransmitFirmware over the open transfer file; false when the transfer
+    // must fail (the causes are logged).
+    bool VerifyWrittenImage();
     // Sends a copy of a device request; the link's status (a refusal is kept as the failure).
     long SendRequestCopy(const std::uint8_t* request, std::uint32_t length);
     // Sends 0x7F and waits for the answer once.
@@ -160,6 +187,9 @@ private:
     std::uint32_t m_lastAddress = 0;
     Identity m_identity;
     std::uint32_t m_bytesWritten = 0;
+    int m_mismatchRead = -1;
+    int m_mismatchWritten = -1;
+    bool m_verifyAfterWrite = false;
 };
 
 CZELSTM32BootLoader& GetZELSTM32BootLoader();

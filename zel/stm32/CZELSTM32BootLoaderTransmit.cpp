@@ -41,14 +41,21 @@ enum : long
     kTextSendingGo = 24,
     kTextGoFailed = 25,
     kTextGoSent = 32,
+    kTextVerifying = 33,
+    kTextVerified = 34,     // %u: the bytes compared
+    kTextVerifyFailed = 35,
+    kTextVerifyMismatch = 36, // %08X address, %02X read, %02X written
+    kTextReadProtected = 37,
 };
 
 constexpr int kLowestSupportedVersion = 0x201; // 2.1
 constexpr int kExtendedEraseMajor = 3;
 constexpr int kProtocolFailed = 2;
+constexpr int kReadRefused = 4;
 
 constexpr auto kError = ZEL_SYSTEM_LOG_EX_EVENT_ERROR;
 constexpr auto kInformation = ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION;
+constexpr auto kWarning = ZEL_SYSTEM_LOG_EX_EVENT_WARNING;
 
 const char* Text(long text)
 {
@@ -153,6 +160,42 @@ void CZELSTM32BootLoader::ReportProgress(std::uint32_t transferred)
     GetZELMessageQueue().Notify(message);
 }
 
+void CZELSTM32BootLoader::ReportPhase(std::uint8_t phase)
+{
+    CZELMessage message(ZEL_MESSAGE_TRANSFER_PHASE, &phase, 1);
+    GetZELMessageQueue().Notify(message);
+}
+
+bool CZELSTM32BootLoader::VerifyWrittenImage()
+{
+    AddText(kTextVerifying, kInformation);
+    if (m_transferFile == nullptr || std::fseek(m_transferFile, 0, SEEK_SET) != 0) {
+        m_failure = Failure::None; // the image, not the chip, could not be read
+        return false;
+    }
+    ReportPhase(ZEL_TRANSFER_PHASE_VERIFY);
+    std::uint32_t compared = 0;
+    const auto read = [this](std::uint8_t* buffer, std::uint32_t count) { return ReadTransferFile(buffer, count); };
+    const auto progress = [this, &compared](std::uint32_t done) {
+        compared = done;
+        ReportProgress(done);
+    };
+    const int result = stm32_verify_flash(read, progress);
+    m_progressThreshold = 1;
+    if (result == kReadRefused) {
+        AddText(kTextReadProtected, kWarning);
+        m_failure = Failure::None;
+        return true;
+    }
+    if (result != 0) {
+        if (m_failure == Failure::VerifyMismatch)
+            AddOutput(Format(Text(kTextVerifyMismatch), MismatchAddress(), m_mismatchRead, m_mismatchWritten), kError);
+        return false;
+    }
+    AddOutput(Format(Text(kTextVerified), static_cast<unsigned>(compared)), kInformation);
+    return true;
+}
+
 long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const std::string& filePath)
 {
     m_identity = {};
@@ -206,6 +249,9 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
         return fail(kTextProgrammingFailed);
     AddText(kTextProgrammed, kInformation);
     m_progressThreshold = 1;
+    // A chip that does not hold the image stays in its bootloader, ready for another attempt.
+    if (m_verifyAfterWrite && !VerifyWrittenImage())
+        return fail(kTextVerifyFailed);
     CloseTransferFile();
 
     AddText(kTextSendingGo, kInformation);
