@@ -423,6 +423,35 @@ TEST_F(TarnUpdateDialog, ServiceConsoleShowsTheDevicesAnswer)
     EXPECT_EQ(CloseProgram(), 0);
 }
 
+// A processor left in its bootloader by an interrupted update: the start finds it, and the dialog
+// asks whether to flash the journal's file again. With --images the question is pictured.
+TEST_F(TarnUpdateDialog, OffersToRecoverAWaitingProcessor)
+{
+    ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return Enabled(IDC_START_UPDATE); }));
+    CWin32DialogDriver::Press(dialog, IDC_START_UPDATE);
+    // The device's identification times out first.
+    const HWND question = driver.WaitForWindow(L"Start Update", std::chrono::seconds(60));
+    ASSERT_NE(question, nullptr) << "no question; status: " << Utf8(Text(IDC_STATUS_TEXT));
+    const std::wstring text = CWin32DialogDriver::StaticTexts(question);
+    EXPECT_NE(text.find(L"A processor is waiting in its bootloader: chip 0x0413, bootloader 3.1."), std::wstring::npos)
+        << Utf8(text);
+    EXPECT_NE(text.find(L"The LCPU was left in its bootloader by the update of "), std::wstring::npos) << Utf8(text);
+    EXPECT_NE(text.find(L"Flash V 01.03.00 again now?"), std::wstring::npos) << Utf8(text);
+    if (!g_options.images.empty()) {
+        Win32WindowImage image;
+        ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return CaptureWindowImage(question, image); }));
+        EXPECT_TRUE(SaveWindowImage(image, g_options.images + "\\windows-recovery-question-en.png"));
+    }
+    // Yes flashes it, and the start goes on with the device answering again: nothing else to do.
+    CWin32DialogDriver::Press(question, IDYES);
+    const HWND done = driver.WaitForWindow(L"Update aborted", std::chrono::seconds(60));
+    ASSERT_NE(done, nullptr) << "status: " << Utf8(Text(IDC_STATUS_TEXT));
+    EXPECT_NE(CWin32DialogDriver::StaticTexts(done).find(L"The newest firmware for the current device is installed already"),
+        std::wstring::npos) << Utf8(CWin32DialogDriver::StaticTexts(done));
+    CWin32DialogDriver::Press(done, IDOK);
+    EXPECT_EQ(CloseProgram(), 0);
+}
+
 // Not a test: the pictures of the documentation, with --images.
 TEST_F(TarnUpdateDialog, Screenshots)
 {

@@ -56,6 +56,23 @@ console)
   drive TarnUpdateDialog.ServiceConsoleShowsTheDevicesAnswer
   stop_simulator
   ;;
+recovery)
+  # The cable goes during the LCPU's transfer: tarn.exe leaves it in its bootloader, recorded.
+  : "${TARN_EXE:?}"
+  start_simulator '{ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-REC-0001",
+    "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.05.00", "LCPU": "V 01.02.07" },
+    "bootloader": { "cablePulledAfterWrites": 3, "cableAwayMs": 200 } } }'
+  pack 4 "V 01.03.00" lcpu.tarn 3072
+  set +e
+  (cd "$work/run" && timeout 300 "$WINE_LOADER" "$TARN_EXE" update --port "COM$com" --yes </dev/null >"$work/run/out" 2>&1 3>&-)
+  rc=$?
+  set -e
+  [ "$rc" -eq 1 ] || fail "the cut-off update ended with $rc, not 1"
+  settings
+  drive TarnUpdateDialog.OffersToRecoverAWaitingProcessor ${IMAGES:+--images "$(windows_path "$(cd "$IMAGES" && pwd)")"}
+  stop_simulator
+  same_image lcpu.tarn LCPU.bin
+  ;;
 screenshots)
   : "${IMAGES:?}"
   start_simulator '{ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-000042",
