@@ -312,6 +312,7 @@ void CUpdateProcedures::JournalRecord(std::size_t index, JournalEntry& entry, co
 
 RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
 {
+    m_recoveryReport.clear();
     IUpdateLink& link = m_dialog.GetLink();
     const std::string port = Port();
     CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
