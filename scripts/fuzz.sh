@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 total="${1:-60}"
-targets=(framer parser scriva)
+targets=(framer parser scriva journal)
 per_target=$(( total / ${#targets[@]} ))
 [ "$per_target" -ge 1 ] || per_target=1
 

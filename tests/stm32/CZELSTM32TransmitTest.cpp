@@ -304,7 +304,11 @@ TEST_F(TransmitFirmwareTest, VerifyAfterWriteReadsTheFlashBackBeforeGo)
 TEST_F(TransmitFirmwareTest, AReadBackWithoutAnswerFailsBeforeGo)
 {
     Start();
-    onAnswer = [this](Bytes answer) { return chip->ReadCount() >= 2 ? Bytes {} : answer; };
+    // Under the line's lock: its thread calls the filter.
+    line->Locked([this] {
+        onAnswer = [this](Bytes answer) { return chip->ReadCount() >= 2 ? Bytes {} : answer; };
+        return 0;
+    });
     client.SetVerifyAfterWrite(true);
     const std::size_t failures = log.sink.CountContaining("The chip could not be verified.");
     EXPECT_EQ(Transmit(WriteFirmware(Image(1000))), ZEL_STATUS_UNSPECIFIC_ERROR);
