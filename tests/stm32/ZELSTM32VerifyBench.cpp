@@ -1,7 +1,8 @@
 // What the read-back after the write costs: one firmware file flashed with TransmitFirmware through
 // the simulated bootloader on a line paced at 115200 baud 8E1, without and with VerifyAfterWrite.
 // The verify is timed from its phase message to its last progress message, both inside the run
-// that includes it, so its share of that run cannot exceed 100 %.
+// that includes it, so its share of that run cannot exceed 100 %. Then what the look for a waiting
+// bootloader costs on the same line, when one waits and when nothing answers.
 //
 //   zel_stm32_verify_bench [image KiB]
 
@@ -80,6 +81,20 @@ Run Transfer(const std::string& file, const Bytes& image, bool verify)
     return run;
 }
 
+// One probe of the paced line; its time, and whether it came to `expected`.
+double Probe(bool silent, long expected, bool& ok)
+{
+    CSimSTM32BootLoader::Settings settings;
+    settings.silent = silent;
+    ZELTest::PacedChip chip(settings);
+    ZELTest::SimulatedLine line([&](const std::uint8_t* data, std::size_t n) { return chip.Receive(data, n); });
+    CZELSTM32BootLoader client;
+    CZELSTM32BootLoader::Identity found;
+    const auto start = Clock::now();
+    ok = client.ProbeBootloader(line.Path(), found) == expected;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -116,5 +131,12 @@ int main(int argc, char** argv)
                 "ceiling (%.0f B/s)\n",
         verified.verifySeconds, 100 * verified.verifySeconds / verified.seconds, rate,
         100 * rate / kReadCeilingBytesPerSecond, kReadCeilingBytesPerSecond);
-    return 0;
+
+    bool found = false;
+    bool none = false;
+    const double waiting = Probe(false, ZEL_STATUS_SUCCESS, found);
+    const double silent = Probe(true, ZEL_STATUS_NOT_FOUND, none);
+    std::printf("probe, a bootloader waits  %s  %5.3f s\n", found ? "ok    " : "FAILED", waiting);
+    std::printf("probe, nothing answers     %s  %5.3f s\n", none ? "ok    " : "FAILED", silent);
+    return found && none ? 0 : 1;
 }
