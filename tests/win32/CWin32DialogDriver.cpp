@@ -117,9 +117,13 @@ HWND CWin32DialogDriver::FindWindow(const std::wstring& caption) const
 
 HWND CWin32DialogDriver::WaitForWindow(const std::wstring& caption, std::chrono::milliseconds timeout) const
 {
+    // A dialog is shown before its initialisation has written the texts: it counts once it has.
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindWindow(caption)) != nullptr || !IsRunning(); }, timeout);
-    return found;
+    WaitUntil([&] {
+        found = FindWindow(caption);
+        return (found != nullptr && !StaticTexts(found).empty()) || !IsRunning();
+    }, timeout);
+    return found != nullptr && !StaticTexts(found).empty() ? found : nullptr;
 }
 
 bool CWin32DialogDriver::WaitForWindowGone(HWND window, std::chrono::milliseconds timeout) const

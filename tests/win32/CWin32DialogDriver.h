@@ -27,8 +27,8 @@ public:
     long WaitForExit(std::chrono::milliseconds timeout = kWait);
     bool IsRunning() const;
 
-    // The program's visible top-level dialog (message boxes included) with this caption, waiting
-    // up to `timeout`; null when none came.
+    // The program's visible top-level dialog (message boxes included) with this caption, once its
+    // static texts are written, waiting up to `timeout`; null when none came.
     HWND WaitForWindow(const std::wstring& caption, std::chrono::milliseconds timeout = kWait) const;
     // The program's dialog with this caption now, or null.
     HWND FindWindow(const std::wstring& caption) const;

@@ -446,8 +446,11 @@ TEST_F(TarnUpdateDialog, OffersToRecoverAWaitingProcessor)
     CWin32DialogDriver::Press(question, IDYES);
     const HWND done = driver.WaitForWindow(L"Update aborted", std::chrono::seconds(60));
     ASSERT_NE(done, nullptr) << "status: " << Utf8(Text(IDC_STATUS_TEXT));
-    EXPECT_NE(CWin32DialogDriver::StaticTexts(done).find(L"The newest firmware for the current device is installed already"),
-        std::wstring::npos) << Utf8(CWin32DialogDriver::StaticTexts(done));
+    // The box may be on the screen before its text can be read.
+    EXPECT_TRUE(CWin32DialogDriver::WaitUntil([&] {
+        return CWin32DialogDriver::StaticTexts(done).find(L"The newest firmware for the current device is installed already")
+            != std::wstring::npos;
+    })) << Utf8(CWin32DialogDriver::StaticTexts(done));
     CWin32DialogDriver::Press(done, IDOK);
     EXPECT_EQ(CloseProgram(), 0);
 }
