@@ -123,13 +123,15 @@ void PrintDevice(CSimServer& server)
     });
 }
 
+// The newest CSV log: the update journal lives in the same folder.
 std::string NewestLog(const std::filesystem::path& folder)
 {
     std::error_code error;
     std::filesystem::path newest;
     std::filesystem::file_time_type newestTime {};
     for (const auto& entry : std::filesystem::directory_iterator(folder / "Logs", error)) {
-        if (entry.is_regular_file() && (newest.empty() || entry.last_write_time() > newestTime)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".csv"
+            && (newest.empty() || entry.last_write_time() > newestTime)) {
             newest = entry.path();
             newestTime = entry.last_write_time();
         }

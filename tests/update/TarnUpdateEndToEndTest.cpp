@@ -401,3 +401,18 @@ TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
         }
     }
 }
+
+// The README's first command: the demo updates its simulated device and names the CSV log it wrote
+// (not the update journal beside it).
+TEST(TarnDemo, UpdatesTheSimulatedDeviceAndNamesItsLog)
+{
+    const ZELTest::ProcessResult demo = ZELTest::RunProgram(Tarn("demo"));
+    ASSERT_EQ(demo.exitCode, 0) << demo.output;
+    EXPECT_NE(demo.output.find("Result: the update succeeded"), std::string::npos) << demo.output;
+    const std::string::size_type at = demo.output.rfind("Log file: ");
+    ASSERT_NE(at, std::string::npos) << demo.output;
+    std::string log = demo.output.substr(at + 10);
+    log = log.substr(0, log.find('\n'));
+    EXPECT_EQ(std::filesystem::path(log).extension(), ".csv") << log;
+    EXPECT_TRUE(std::filesystem::is_regular_file(log)) << log;
+}
