@@ -12,7 +12,7 @@ packages=(
   zlib1g-dev
   clang libclang-rt-dev
   libdw-dev libbackward-cpp-dev
-  stm32flash xvfb xauth x11-utils
+  xvfb xauth x11-utils
 )
 if [ "${1:-}" = windows ]; then
   # googletest: its sources, built with the cross compiler. fonts-wine: the system fonts the dialogs

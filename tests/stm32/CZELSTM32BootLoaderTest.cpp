@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -364,29 +363,6 @@ TEST_F(CZELSTM32BootLoaderTest, PortThatCannotBeOpenedIsResultOne)
     EXPECT_EQ(client.stm32_init("/nonexistent/ttyX", CZELSTM32BootLoader::kBaudRate), 1);
     EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::OpenFailed);
     EXPECT_EQ(client.LastError(), ENOENT);
-}
-
-// The simulated bootloader also satisfies an independent client of the same protocol.
-TEST_F(CZELSTM32BootLoaderTest, IndependentClientFlashesTheSimulatedChip)
-{
-    const char* tool = "/usr/bin/stm32flash";
-    if (!std::filesystem::exists(tool))
-        GTEST_SKIP() << "stm32flash is not installed";
-    CSimSTM32BootLoader::Settings settings;
-    settings.version = 0x22;
-    settings.chipId = 0x0410; // 128 KiB, 1 KiB pages
-    settings.flashSize = 128 * 1024;
-    settings.pageSize = 1024;
-    Start(settings);
-
-    ZELTest::TemporaryDirectory folder;
-    const Bytes image = Image(3000);
-    ZELTest::WriteFile(folder.File("image.bin"), std::string(image.begin(), image.end()));
-    const auto result = ZELTest::RunProgram(std::string(tool) + " -m 8n1 -b 115200 -w " + folder.File("image.bin")
-        + " -v -g 0x08000000 " + line->Path());
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(Chip().ProgrammedImage(), image) << result.output;
-    EXPECT_TRUE(Chip().HasStarted());
 }
 
 // The look for a processor waiting in its bootloader: a fresh one and one synchronised before

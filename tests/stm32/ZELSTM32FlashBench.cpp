@@ -1,6 +1,5 @@
 // Flashes a 256 KiB image through the simulated bootloader on a line paced at 115200 baud 8E1,
-// with our client and, when installed, with stm32flash, and prints the rates against the wire
-// limit and against the protocol's own ceiling.
+// and prints the rate against the wire limit and against the protocol's own ceiling.
 //
 //   zel_stm32_flash_bench [image KiB]
 
@@ -14,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -80,7 +78,7 @@ int main(int argc, char** argv)
     Bytes image(kib * 1024);
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<std::uint8_t>(i * 31 + 7);
-    // A high-density part that stm32flash knows: 512 KiB in pages of 2 KiB.
+    // A high-density part: 512 KiB in pages of 2 KiB.
     CSimSTM32BootLoader::Settings settings;
     settings.chipId = 0x0414;
     settings.flashSize = 512 * 1024;
@@ -94,22 +92,5 @@ int main(int argc, char** argv)
     const double ours = Measure(image, settings, [&](const std::string& port) { return Client().Flash(port, image); });
     Report("tarn", image.size(), std::abs(ours), ours > 0);
 
-    const char* tool = "/usr/bin/stm32flash";
-    if (!std::filesystem::exists(tool)) {
-        std::printf("stm32flash      not installed; no comparison\n");
-        return ours > 0 ? 0 : 1;
-    }
-    ZELTest::TemporaryDirectory folder;
-    ZELTest::WriteFile(folder.File("image.bin"), std::string(image.begin(), image.end()));
-    // A pseudo-terminal has no parity, which stm32flash checks for, so it runs at 8N1 on the same
-    // paced line. Erases take no time in the simulation: the comparison is one of the write loops.
-    const double theirs = Measure(image, settings, [&](const std::string& port) {
-        const auto result = ZELTest::RunProgram(std::string(tool) + " -m 8n1 -b 115200 -w " + folder.File("image.bin")
-            + " -g 0x08000000 " + port + " 2>&1");
-        return result.exitCode == 0;
-    });
-    Report("stm32flash", image.size(), std::abs(theirs), theirs > 0);
-    if (ours > 0 && theirs > 0)
-        std::printf("tarn takes %.1f %% of stm32flash's time\n", 100 * ours / theirs);
     return ours > 0 ? 0 : 1;
 }
