@@ -149,15 +149,6 @@ private:
     int m_percent = -1;
 };
 
-std::string HardwareName(std::uint16_t type)
-{
-    if ((type & 0xF000) == 0x3000)
-        return GetZELRCPUTypeAsString(type);
-    if (type == 0x0091 || type == 0x0080)
-        return GetZELECPUTypeAsString(type);
-    return GetZELCCPUTypeAsString(type);
-}
-
 std::string Hex(unsigned value)
 {
     char text[16];
@@ -176,7 +167,7 @@ nlohmann::ordered_json DeviceJson(const DeviceInformation& d)
     }
     return {
         { "hardwareType", Hex(d.hardwareType) },
-        { "hardwareName", HardwareName(d.hardwareType) },
+        { "hardwareName", DeviceHardwareName(d.hardwareType) },
         { "hardwareVersion", ZELHeaderText(d.hardwareVersion) },
         { "serialNumber", ZELHeaderText(d.serialNumber) },
         { "versions",
@@ -232,6 +223,7 @@ const char* OutcomeName(StartOutcome outcome, long state)
     case StartOutcome::Declined: return "declined";
     case StartOutcome::UpdateStarted: return state == UPDATER_STATE_SUCCEEDED ? "updated" : "failed";
     case StartOutcome::Cancelled: return "cancelled";
+    case StartOutcome::RecoveryStarted: return "failed"; // never left after the update thread
     }
     return "";
 }
@@ -316,6 +308,12 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
         outcome = dialog.StartUpdate();
         if (outcome == StartOutcome::PortNotAccessible)
             std::cerr << link.GetLastOpenErrorText() << std::endl;
+        if (outcome == StartOutcome::RecoveryStarted) {
+            // The processor is flashed again and the device identified anew on the update thread.
+            while (!dialog.WaitForUpdateThread(std::chrono::seconds(1))) {
+            }
+            outcome = dialog.GetStartOutcome();
+        }
         if (!planShown)
             device = dialog.GetDeviceInformation();
         if (outcome == StartOutcome::UpdateStarted) {

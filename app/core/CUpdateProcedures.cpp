@@ -16,6 +16,8 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -254,7 +256,7 @@ JournalEntry CUpdateProcedures::NewEntry(const std::string& target, const char* 
     entry.time = CUpdateJournal::Now();
     entry.port = Port();
     entry.hardwareType = device.hardwareType;
-    entry.hardware = GetZELCCPUTypeAsString(device.hardwareType);
+    entry.hardware = DeviceHardwareName(device.hardwareType);
     entry.serialNumber = ZELHeaderText(device.serialNumber);
     entry.target = target;
     entry.transfer = transfer;
@@ -342,10 +344,12 @@ RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
         left.reset();
     }
     if (!left) {
-        reopen();
         const std::string warning = m_journal.Warning();
-        return { RecoveryResult::NotRecovered, waiting + "\r\n" + (warning.empty() ? "" : warning + "\r\n")
-                + Format(GetUpdateText(APP_TEXT_RECOVERY_NO_JOURNAL), port.c_str()) };
+        const std::string intro = waiting + "\r\n" + (warning.empty() ? "" : warning + "\r\n");
+        if (std::optional<RecoveryResult> chosen = ChooseRecoveryFile(intro))
+            return std::move(*chosen);
+        reopen();
+        return { RecoveryResult::NotRecovered, intro + Format(GetUpdateText(APP_TEXT_RECOVERY_NO_JOURNAL), port.c_str()), {} };
     }
     // The very file of that update: same payload, by its header's CRC.
     _FILE_HEADER header {};
@@ -353,7 +357,7 @@ RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
     if (read != ZEL_STATUS_SUCCESS || header.crc != left->crc) {
         reopen();
         return { RecoveryResult::NotRecovered,
-            waiting + "\r\n" + Format(GetUpdateText(APP_TEXT_RECOVERY_FILE_CHANGED), left->file.c_str()) };
+            waiting + "\r\n" + Format(GetUpdateText(APP_TEXT_RECOVERY_FILE_CHANGED), left->file.c_str()), {} };
     }
     const std::string question = waiting + "\r\n"
         + Format(GetUpdateText(APP_TEXT_RECOVERY_QUESTION), left->target.c_str(), left->time.substr(0, 16).c_str(),
@@ -363,16 +367,54 @@ RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
         != ZEL_IDYES) {
         m_dialog.Log("The operator did not flash the " + left->target + " again.", ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
         reopen();
-        return { RecoveryResult::NotRecovered, waiting };
+        return { RecoveryResult::NotRecovered, waiting, {} };
     }
-    const long flashed = FlashWaitingBootloader(left->file, left->target, &*left);
-    if (flashed != ZEL_STATUS_SUCCESS) {
-        return { RecoveryResult::NotRecovered,
-            Format(GetUpdateText(APP_TEXT_RECOVERY_FAILED), left->target.c_str(), m_recoveryReport.c_str()) };
+    return AcceptedRecovery(left->file, left->target, left);
+}
+
+RecoveryResult CUpdateProcedures::AcceptedRecovery(const std::string& path, const std::string& target,
+    const std::optional<JournalEntry>& origin)
+{
+    RecoveryResult accepted { RecoveryResult::Accepted, {}, {} };
+    accepted.flash = [this, path, target, origin]() -> RecoveryResult {
+        if (FlashWaitingBootloader(path, target, origin ? &*origin : nullptr) != ZEL_STATUS_SUCCESS)
+            return { RecoveryResult::NotRecovered,
+                Format(GetUpdateText(APP_TEXT_RECOVERY_FAILED), target.c_str(), m_recoveryReport.c_str()), {} };
+        // The processor starts its new firmware; the device answers once it has.
+        Pause(ZELTimes().pauseRestart);
+        return { RecoveryResult::Recovered, {}, {} };
+    };
+    return accepted;
+}
+
+std::optional<RecoveryResult> CUpdateProcedures::ChooseRecoveryFile(const std::string& intro)
+{
+    // Every slot but the CAN driver's, which the module protocol flashes.
+    static constexpr std::pair<int, const char*> kBootloaderSlots[] = { { SLOT_CCPU_TYPE1, "CCPU" },
+        { SLOT_CCPU_TYPE2, "CCPU" }, { SLOT_CCPU2, "CCPU" }, { SLOT_KCPU, "KCPU" }, { SLOT_LCPU, "LCPU" },
+        { SLOT_MCPU, "MCPU" }, { SLOT_RCPU, "RCPU" }, { SLOT_VELTRIX, "Veltrix" }, { SLOT_ECPU, "ECPU" } };
+    std::vector<std::pair<const FirmwareSlot*, const char*>> files;
+    std::vector<std::string> choices;
+    for (const auto& [slot, target] : kBootloaderSlots) {
+        const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(slot);
+        if (file.path.empty() || file.header.payloadSize == 0)
+            continue;
+        files.emplace_back(&file, target);
+        choices.push_back(Format("%s  %s  %s", target, ZELHeaderText(file.header.version).c_str(), file.path.c_str()));
     }
-    // The processor starts its new firmware; the device answers once it has.
-    Pause(ZELTimes().pauseRestart);
-    return { RecoveryResult::Recovered, {} };
+    if (choices.empty())
+        return std::nullopt;
+    const int chosen = m_dialog.GetView().ChooseFromList(
+        intro + GetUpdateText(APP_TEXT_RECOVERY_CHOOSE), GetUpdateText(APP_TEXT_CAPTION_START), choices);
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= files.size()) {
+        m_dialog.Log("The operator chose no firmware to flash into the waiting processor.",
+            ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+        return std::nullopt;
+    }
+    const auto& [file, target] = files[static_cast<std::size_t>(chosen)];
+    m_dialog.Log(Format("The operator chose %s to flash into the waiting processor.", file->path.c_str()),
+        ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    return AcceptedRecovery(file->path, target, std::nullopt);
 }
 
 long CUpdateProcedures::FlashWaitingBootloader(const std::string& path, const std::string& target, const JournalEntry* origin)
@@ -400,8 +442,15 @@ long CUpdateProcedures::FlashWaitingBootloader(const std::string& path, const st
     std::size_t index = 0;
     m_journal.Begin(entry, index);
 
+    for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
+        if (CUpdaterDlg::TargetName(static_cast<UpdateTarget>(t)) == target) {
+            m_dialog.SetApplicationState(CUpdaterDlg::StateOfTarget(static_cast<UpdateTarget>(t)));
+            break;
+        }
     m_dialog.SetProgress(0);
-    const long result = GetZELSTM32BootLoader().TransmitFirmware(entry.port, path);
+    CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    loader.SetVerifyAfterWrite(m_dialog.GetSettings().verifyAfterWrite);
+    const long result = loader.TransmitFirmware(entry.port, path);
     m_transferStatus = result;
     m_restartStatus = link.InitializeReceivingThread();
     const Outcome outcome = result == ZEL_STATUS_SUCCESS

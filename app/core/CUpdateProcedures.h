@@ -41,7 +41,9 @@ public:
 
     // When the device does not answer: a processor waiting in its bootloader on the port is looked
     // for, and when the journal says which update left it there, the operator is asked whether
-    // to flash that file again (installed as the dialog's recovery procedure).
+    // to flash that file again; without such an entry the operator may choose one of the
+    // catalogue's files (installed as the dialog's recovery procedure). An accepted recovery is
+    // left to the update thread (RecoveryResult::flash).
     RecoveryResult RecoverWaitingBootloader();
     // Flashes `path` into a processor waiting in its bootloader on the view's port, recorded in
     // the journal as a recovery; the transfer's status.
@@ -117,6 +119,11 @@ private:
     void BeginExpander(bool& first);
     void PublishProgress(std::uint8_t percent);
     void ReleaseCANDriverImage();
+    // The transfer of an accepted recovery, for the update thread.
+    RecoveryResult AcceptedRecovery(const std::string& path, const std::string& target,
+        const std::optional<JournalEntry>& origin);
+    // The operator's pick among the catalogue's files that go through the bootloader, under `intro`.
+    std::optional<RecoveryResult> ChooseRecoveryFile(const std::string& intro);
     // The port the transfers use: the view's text, else the link's.
     std::string Port() const;
     // A journal entry for a target about to start.

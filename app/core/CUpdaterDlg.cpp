@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -694,10 +695,18 @@ StartOutcome CUpdaterDlg::StartUpdate()
 
     // UpdateStarted here means: go on to the planning.
     m_recoveredThisStart = false;
-    const StartOutcome gathered = GatherInformation();
-    if (gathered != StartOutcome::UpdateStarted)
-        return gathered;
-    return PlanAndAsk();
+    m_recoveryFlash = nullptr;
+    StartOutcome outcome = GatherInformation();
+    if (outcome == StartOutcome::UpdateStarted) {
+        outcome = PlanAndAsk();
+        if (outcome == StartOutcome::UpdateStarted)
+            StartUpdateThread();
+    } else if (outcome == StartOutcome::RecoveryStarted && StartUpdateThread() != ZEL_STATUS_SUCCESS) {
+        m_recoveryFlash = nullptr;
+        outcome = Fail(APP_TEXT_DEVICE_UNKNOWN);
+    }
+    m_startOutcome.store(outcome);
+    return outcome;
 }
 
 StartOutcome CUpdaterDlg::GatherInformation()
@@ -739,7 +748,13 @@ StartOutcome CUpdaterDlg::GatherMainDevice()
         // A processor left in its bootloader holds the line: the device cannot answer until it is
         // flashed again. Once per start: a processor that still does not answer is not flashed twice.
         if (recovery && !m_recoveredThisStart && !m_cancelRequested.load()) {
-            const RecoveryResult result = recovery();
+            RecoveryResult result = recovery();
+            if (result.kind == RecoveryResult::Accepted && result.flash) {
+                // The transfer takes as long as an update: the update thread runs it, so that the
+                // window stays alive and shows its progress.
+                m_recoveryFlash = std::move(result.flash);
+                return StartOutcome::RecoveryStarted;
+            }
             if (result.kind == RecoveryResult::Recovered) {
                 m_recoveredThisStart = true;
                 return GatherMainDevice();
@@ -895,10 +910,8 @@ StartOutcome CUpdaterDlg::PlanAndAsk()
     }
     const int answer = m_view.ShowMessageBox(m_plan.QuestionText(), GetUpdateText(APP_TEXT_CAPTION_START),
         ZEL_MB_YESNO | ZEL_MB_ICONQUESTION);
-    if (answer == ZEL_IDYES) {
-        StartUpdateThread();
+    if (answer == ZEL_IDYES)
         return StartOutcome::UpdateStarted;
-    }
     m_link.TerminateReceivingThread();
     ClearDeviceInformation();
     SetApplicationState(UPDATER_STATE_READY);
@@ -1106,10 +1119,13 @@ void CUpdaterDlg::RunUpdateThread()
     }
     m_updateThread.UpdateStatus();
 
+    const bool update = !m_recoveryFlash || RecoverAndStartAgain();
     static constexpr UpdateTarget kOrder[] = { UPDATE_TARGET_RCPU, UPDATE_TARGET_VELTRIX, UPDATE_TARGET_LCPU,
         UPDATE_TARGET_MCPU, UPDATE_TARGET_MCPU_CAN_DRIVER, UPDATE_TARGET_KCPU, UPDATE_TARGET_ECPU,
         UPDATE_TARGET_CCPU_TYPE1, UPDATE_TARGET_CCPU_TYPE2, UPDATE_TARGET_CCPU_TYPE9 };
     for (const UpdateTarget target : kOrder) {
+        if (!update)
+            break;
         if (m_plan.selection[static_cast<std::size_t>(target)] != 0)
             RunTarget(target);
         m_updateThread.UpdateStatus();
@@ -1125,22 +1141,45 @@ void CUpdaterDlg::RunUpdateThread()
     }
     m_updateThreadId.store(std::thread::id());
     m_updateThread.EndOfThread();
-    ClearDeviceInformation();
+    // A start that ended after a recovery keeps what it learnt, as one on the dialog's thread does.
+    if (update)
+        ClearDeviceInformation();
 
+    // A start after a recovery that ended before the update has shown why, as on the dialog's thread.
     const std::string errors = GetErrorList();
-    if (!errors.empty()) {
+    if (update && !errors.empty()) {
         SetApplicationState(UPDATER_STATE_FAILED);
         m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_FAILED_BECAUSE) + errors,
             GetUpdateText(APP_TEXT_CAPTION_FAILED), ZEL_MB_OK | ZEL_MB_ICONERROR);
-    } else {
+    } else if (update) {
         SetApplicationState(UPDATER_STATE_SUCCEEDED);
         m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_COMPLETED), GetUpdateText(APP_TEXT_CAPTION_SUCCEEDED),
             ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
     }
-    m_view.RequestClose();
+    if (update)
+        m_view.RequestClose();
     {
         std::lock_guard lock(m_lock);
         m_updateThreadActive.store(false);
     }
     Notify();
+}
+
+bool CUpdaterDlg::RecoverAndStartAgain()
+{
+    const std::function<RecoveryResult()> flash = std::exchange(m_recoveryFlash, nullptr);
+    const RecoveryResult flashed = flash();
+    m_recoveredThisStart = true;
+    StartOutcome outcome = StartOutcome::Failed;
+    if (flashed.kind != RecoveryResult::Recovered) {
+        outcome = Fail(std::string(GetUpdateText(APP_TEXT_DEVICE_UNKNOWN)) + "\r\n\r\n" + flashed.message);
+    } else {
+        SetApplicationState(UPDATER_STATE_PREPARING);
+        SetProgress(0);
+        outcome = GatherInformation();
+        if (outcome == StartOutcome::UpdateStarted)
+            outcome = PlanAndAsk();
+    }
+    m_startOutcome.store(outcome);
+    return outcome == StartOutcome::UpdateStarted;
 }

@@ -72,6 +72,9 @@ enum class StartOutcome
     Declined,         // the operator answered No (state 0)
     UpdateStarted,    // the update thread runs
     Cancelled,        // stopped by RequestCancel before the question (state 0)
+    // A processor waiting in its bootloader is flashed again on the update thread, which then starts
+    // anew; GetStartOutcome tells how that start ended once the thread has.
+    RecoveryStarted,
 };
 
 // What became of one planned target (each expander counts on its own) in the update thread.
@@ -91,10 +94,14 @@ struct RecoveryResult
         NothingWaiting, // no bootloader answers: the device is unknown, as before
         Recovered,      // the processor was flashed again: the device is identified anew
         NotRecovered,   // a bootloader waits but was not flashed (declined, no journal, failed)
+        Accepted,       // the operator agreed to flash it: `flash` does, on the update thread
     };
     Kind kind = NothingWaiting;
     // For NotRecovered: what the operator is told beside "the device is unknown".
     std::string message;
+    // For Accepted: the transfer, long and not to be run on the dialog's thread; Recovered or
+    // NotRecovered with its message.
+    std::function<RecoveryResult()> flash;
 };
 
 struct TargetResult
@@ -131,6 +138,9 @@ public:
 
     // The start button.
     StartOutcome StartUpdate();
+    // How the last start ended; after RecoveryStarted, the start that followed the recovery (valid
+    // once the update thread has ended, or has gone on to the targets).
+    StartOutcome GetStartOutcome() const { return m_startOutcome.load(); }
     // ZEL_STATUS_BUSY while the update thread runs.
     long StartUpdateThread();
     bool IsUpdateThreadRunning() const { return m_updateThreadActive.load(); }
@@ -174,6 +184,8 @@ public:
     void ReportTargetResult(const TargetResult& result, const std::string& text = {});
     std::vector<TargetResult> GetTargetResults() const;
     static std::string TargetName(UpdateTarget target);
+    // The application state shown while the target is flashed.
+    static long StateOfTarget(UpdateTarget target);
     static const char* TargetOutcomeName(TargetOutcome outcome);
     // The last percentage shown on the progress bar.
     int GetProgress() const { return m_progress.load(); }
@@ -241,8 +253,10 @@ private:
 
     static long UpdateThreadProcedure(void* dialog);
     void RunUpdateThread();
+    // On the update thread: the accepted recovery, then the start again; true when the operator
+    // agreed to the update that follows.
+    bool RecoverAndStartAgain();
     void RunTarget(UpdateTarget target);
-    static long StateOfTarget(UpdateTarget target);
     static unsigned long ErrorTextOfTarget(UpdateTarget target);
 
     void LoadTrafficDumpPlugin();
@@ -278,7 +292,10 @@ private:
     UpdatePlan m_plan;
     std::array<TargetProcedure, UPDATE_TARGET_COUNT> m_procedures {};
     RecoveryProcedure m_recovery; // under m_lock
-    bool m_recoveredThisStart = false; // the start's thread only
+    // Of the start and, after an accepted recovery, of the update thread that goes on with it.
+    bool m_recoveredThisStart = false;
+    std::function<RecoveryResult()> m_recoveryFlash;
+    std::atomic<StartOutcome> m_startOutcome{StartOutcome::Failed};
     std::string m_errorList; // under m_lock
     std::vector<TargetResult> m_results; // under m_lock
     std::atomic<int> m_progress{0};

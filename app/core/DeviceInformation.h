@@ -1,5 +1,10 @@
 #pragma once
 
+#include "zel/foundation/ZELConversions.h"
+
+#include <cstdint>
+#include <string>
+
 // What the device reported about itself, as the acknowledgements fill it in. Texts are fixed
 // 32-character fields, zero-terminated when shorter.
 
@@ -46,3 +51,14 @@ struct DeviceInformation
     unsigned char moduleListReceived = 0;
     unsigned char ombraPresent = 0;
 };
+
+// The name of a reported hardware type from the table of its family: radio modems, the boxes that
+// answer as expanders, the rest as central units.
+inline std::string DeviceHardwareName(std::uint16_t type)
+{
+    if ((type & 0xF000) == 0x3000)
+        return GetZELRCPUTypeAsString(type);
+    if (type == 0x0091 || type == 0x0080)
+        return GetZELECPUTypeAsString(type);
+    return GetZELCCPUTypeAsString(type);
+}

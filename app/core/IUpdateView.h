@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // What the update program shows. The Qt window, the command line and the tests each implement it.
 // Every call may come from the thread that starts an update, from the update thread or from the
@@ -15,6 +16,13 @@ public:
     virtual void SetProgress(int percent) = 0;
     // `style` holds the ZEL_MB_* buttons and icon; returns the ZEL_ID* of the button pressed.
     virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) = 0;
+    // Lets the operator pick one of `choices` (with OK and Cancel) under `text`; the index picked, or
+    // -1 when the operator cancels or the front end offers no such choice.
+    virtual int ChooseFromList(const std::string& /*text*/, const std::string& /*caption*/,
+        const std::vector<std::string>& /*choices*/)
+    {
+        return -1;
+    }
     virtual void SetCOMPortText(const std::string& port) = 0;
     // The port the operator entered; empty when the front end has no such field (the link's port
     // is used then).

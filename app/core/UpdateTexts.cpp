@@ -23,6 +23,7 @@ constexpr Text g_texts[] = {
     { APP_TEXT_BUTTON_YES, "Yes", "Ja" },
     { APP_TEXT_BUTTON_NO, "No", "Nein" },
     { APP_TEXT_BUTTON_OK, "OK", "OK" },
+    { APP_TEXT_BUTTON_CANCEL, "Cancel", "Abbrechen" },
     { APP_TEXT_LABEL_SETTINGS, "Program Settings", "Programmeinstellungen" },
     { APP_TEXT_LABEL_LANGUAGE, "Language:", "Sprache:" },
     { APP_TEXT_LABEL_BAUD_RATE, "Baud Rate:", "Baud Rate:" },
@@ -134,6 +135,11 @@ constexpr Text g_texts[] = {
         "Das erneute Flashen der %s ist fehlgeschlagen: %s Der Prozessor ist weiter in seinem Bootloader; ein "
         "weiterer Start kann es erneut versuchen." },
     { APP_TEXT_RECOVERED, "The %s was flashed again with %s.", "Die %s wurde erneut mit %s geflasht." },
+    { APP_TEXT_RECOVERY_CHOOSE,
+        "The update journal does not say which update left it there. Choose the firmware of that processor to "
+        "flash it now, or cancel.",
+        "Das Update-Journal nennt kein Update, das ihn dort gelassen hat. Wählen Sie die Firmware dieses "
+        "Prozessors, um sie jetzt zu flashen, oder brechen Sie ab." },
     { APP_TEXT_CAPTION_ABORTED, "Update aborted", "Update abgebrochen" },
     { APP_TEXT_CAPTION_START, "Start Update", "Update starten" },
     { APP_TEXT_CAPTION_FAILED, "Update failed", "Update fehlgeschlagen" },

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -338,6 +339,36 @@ int CUpdaterWindow::ShowMessageBox(const std::string& text, const std::string& c
     int answer = ZEL_IDCANCEL;
     QMetaObject::invokeMethod(this, [&answer, &show] { answer = show(); }, Qt::BlockingQueuedConnection);
     return answer;
+}
+
+int CUpdaterWindow::ChooseFromList(const std::string& text, const std::string& caption,
+    const std::vector<std::string>& choices)
+{
+    auto choose = [this, text, caption, choices] {
+        QStringList items;
+        for (const std::string& choice : choices)
+            items << QString::fromStdString(choice);
+        QInputDialog chooser(this);
+        chooser.setObjectName("chooseDialog");
+        chooser.setWindowTitle(Shown(caption));
+        chooser.setLabelText(Shown(text));
+        chooser.setOption(QInputDialog::UseListViewForComboBoxItems);
+        chooser.setComboBoxItems(items);
+        chooser.setComboBoxEditable(false);
+        const long language = GetZELLanguage().GetLanguage();
+        if (language == ZEL_LANGUAGE_GERMAN || language == ZEL_LANGUAGE_ENGLISH) {
+            chooser.setOkButtonText(Text(APP_TEXT_BUTTON_OK));
+            chooser.setCancelButtonText(Text(APP_TEXT_BUTTON_CANCEL));
+        }
+        if (chooser.exec() != QDialog::Accepted)
+            return -1;
+        return static_cast<int>(items.indexOf(chooser.textValue()));
+    };
+    if (QThread::currentThread() == thread())
+        return choose();
+    int chosen = -1;
+    QMetaObject::invokeMethod(this, [&chosen, &choose] { chosen = choose(); }, Qt::BlockingQueuedConnection);
+    return chosen;
 }
 
 void CUpdaterWindow::SetCOMPortText(const std::string& port)

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CServiceConsoleWindow;
 class QComboBox;
@@ -53,6 +54,8 @@ public:
     void SetStatusText(const std::string& text) override;
     void SetProgress(int percent) override;
     int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) override;
+    int ChooseFromList(const std::string& text, const std::string& caption,
+        const std::vector<std::string>& choices) override;
     void SetCOMPortText(const std::string& port) override;
     void EnableStartButton(bool enable) override;
     void EnablePortField(bool enable) override;

@@ -1,6 +1,7 @@
 #include "app/win32/CWin32UpdaterWindow.h"
 
 #include "app/core/UpdateTexts.h"
+#include "app/win32/CWin32ChooseDialog.h"
 #include "app/win32/CWin32ServiceConsoleWindow.h"
 #include "app/win32/TarnUpdateResources.h"
 #include "app/win32/Win32WindowText.h"
@@ -379,15 +380,16 @@ int CWin32UpdaterWindow::ShowBoxHere(const std::string& text, const std::string&
     }
 }
 
-int CWin32UpdaterWindow::ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style)
+int CWin32UpdaterWindow::AnswerOnDialogThread(std::function<int()> ask, int unanswered)
 {
     if (m_calls.IsWindowThread())
-        return ShowBoxHere(text, caption, style);
+        return ask();
     // The answer comes back through the promise; a call dropped unrun (the dialog went) answers
-    // Cancel, so the caller never waits for a box that cannot come.
+    // `unanswered`, so the caller never waits for a box that cannot come.
     struct Answer
     {
         std::promise<int> promise;
+        int unanswered = 0;
         bool given = false;
         void Give(int answer)
         {
@@ -397,15 +399,34 @@ int CWin32UpdaterWindow::ShowMessageBox(const std::string& text, const std::stri
         ~Answer()
         {
             if (!given)
-                promise.set_value(ZEL_IDCANCEL);
+                promise.set_value(unanswered);
         }
     };
     auto answer = std::make_shared<Answer>();
+    answer->unanswered = unanswered;
     std::future<int> result = answer->promise.get_future();
-    if (!m_calls.Post([this, answer, text, caption, style] { answer->Give(ShowBoxHere(text, caption, style)); }))
-        return ZEL_IDCANCEL;
+    if (!m_calls.Post([answer, ask = std::move(ask)] { answer->Give(ask()); }))
+        return unanswered;
     answer.reset();
     return result.get();
+}
+
+int CWin32UpdaterWindow::ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style)
+{
+    return AnswerOnDialogThread([this, text, caption, style] { return ShowBoxHere(text, caption, style); }, ZEL_IDCANCEL);
+}
+
+int CWin32UpdaterWindow::ChooseFromList(const std::string& text, const std::string& caption,
+    const std::vector<std::string>& choices)
+{
+    return AnswerOnDialogThread([this, text, caption, choices] {
+        const long language = GetZELLanguage().GetLanguage();
+        const bool named = language == ZEL_LANGUAGE_GERMAN || language == ZEL_LANGUAGE_ENGLISH;
+        CWin32ChooseDialog chooser({ text, caption, named ? Text(APP_TEXT_BUTTON_OK) : std::string(),
+                                       named ? Text(APP_TEXT_BUTTON_CANCEL) : std::string() },
+            choices);
+        return chooser.Run(m_instance, m_window);
+    }, -1);
 }
 
 void CWin32UpdaterWindow::SetCOMPortText(const std::string& port)

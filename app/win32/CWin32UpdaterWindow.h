@@ -8,8 +8,10 @@
 #include "app/win32/CWin32CallQueue.h"
 #include "zel/platform/windows/ZELWindows.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CWin32ServiceConsoleWindow;
 
@@ -35,6 +37,8 @@ public:
     void SetStatusText(const std::string& text) override;
     void SetProgress(int percent) override;
     int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) override;
+    int ChooseFromList(const std::string& text, const std::string& caption,
+        const std::vector<std::string>& choices) override;
     void SetCOMPortText(const std::string& port) override;
     void EnableStartButton(bool enable) override;
     void EnablePortField(bool enable) override;
@@ -55,6 +59,9 @@ private:
     void UpdateServiceConsole();
     void Shutdown();
     int ShowBoxHere(const std::string& text, const std::string& caption, unsigned int style);
+    // Runs `ask` on the dialog's thread and blocks the caller for its answer; `unanswered` when the
+    // dialog can no longer ask.
+    int AnswerOnDialogThread(std::function<int()> ask, int unanswered);
     // Runs `call` now on the dialog's thread, else queues it there.
     void OnDialogThread(std::function<void()> call);
     HWND Control(int id) const { return GetDlgItem(m_window, id); }

@@ -6,6 +6,7 @@
 #define IDS_ABOUTBOX 101
 #define IDD_TARNUPDATE_DIALOG 102
 #define IDD_SERVICE_CONSOLE 103
+#define IDD_CHOOSE 104
 #define IDR_MAINFRAME 128
 
 // System menu commands: 16 to 31 open the about box.
@@ -37,6 +38,10 @@
 #define IDC_CONSOLE_CLEAR 2007
 #define IDC_CONSOLE_STATUS 2008
 #define IDC_CONSOLE_LINES 2009
+
+// The pick among a few lines.
+#define IDC_CHOOSE_TEXT 3000
+#define IDC_CHOOSE_LIST 3001
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -86,6 +87,48 @@ private:
     QMessageBox* m_handled;
 };
 
+// Answers the dialog's list of files to choose from: picks the item that starts with `pick`, or
+// cancels when `pick` is empty; records what it offered.
+class ChoiceAnswerer : public QObject
+{
+public:
+    explicit ChoiceAnswerer(QString pick)
+        : m_pick(std::move(pick))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ChoiceAnswerer::Check);
+        m_timer.start(5);
+    }
+
+    int shown = 0;
+    QString caption;
+    QString text;
+    QStringList items;
+    QStringList buttons;
+
+private:
+    void Check()
+    {
+        auto* chooser = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (chooser == nullptr || !chooser->isVisible() || chooser->objectName() != "chooseDialog")
+            return;
+        ++shown;
+        caption = chooser->windowTitle();
+        text = chooser->labelText();
+        items = chooser->comboBoxItems();
+        buttons = QStringList({ chooser->okButtonText(), chooser->cancelButtonText() });
+        for (const QString& item : items)
+            if (!m_pick.isEmpty() && item.startsWith(m_pick)) {
+                chooser->setTextValue(item);
+                chooser->accept();
+                return;
+            }
+        chooser->reject();
+    }
+
+    QString m_pick;
+    QTimer m_timer;
+};
+
 } // namespace
 
 class CUpdaterWindowTest : public QObject
@@ -111,10 +154,13 @@ private:
         return control;
     }
 
+    // An image that names its version, which the simulated processor reports once flashed.
+    static std::string Image(const std::string& version) { return version + std::string(2048 - version.size(), '\x5A'); }
+
     static void Pack(const Folder& folder, int type, const std::string& version, const std::string& name)
     {
         std::filesystem::create_directories(folder.firmware);
-        ZELTest::WriteFile(folder.folder.File("image.bin"), std::string(2048, '\x5A'));
+        ZELTest::WriteFile(folder.folder.File("image.bin"), Image(version));
         const ZELTest::ProcessResult packed = ZELTest::RunProgram(Tarn("fw pack --type " + std::to_string(type)
             + " --version '" + version + "' '" + folder.folder.File("image.bin") + "' '" + folder.firmware + "/"
             + name + "'"));
@@ -325,6 +371,73 @@ private slots:
         QCOMPARE(Control<QProgressBar>(window, 1062)->value(), 100);
         QCOMPARE(QString::fromStdString(ZELTest::ReadFile(folder.ini)),
             QString::fromStdString("[TarnUpdate]\nLanguage=0\nCOMPort=" + server->Path() + "\n"));
+    }
+
+    // An LCPU left in its bootloader by a run whose journal is gone: the start finds it waiting, and
+    // the operator may pick one of the firmware folder's files to flash into it (never the CAN
+    // driver's, which no bootloader takes), or cancel and read what to do.
+    void AWaitingProcessorIsFlashedWithTheFileTheOperatorChooses_data()
+    {
+        QTest::addColumn<QString>("pick");
+        QTest::newRow("LCPU file") << QString("LCPU");
+        QTest::newRow("cancel") << QString();
+    }
+    void AWaitingProcessorIsFlashedWithTheFileTheOperatorChooses()
+    {
+        QFETCH(QString, pick);
+        Folder folder;
+        const auto server = Serve(R"({ "device": { "hardware": "QTR-1",
+            "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.05.00", "LCPU": "V 01.02.07" },
+            "bootloader": { "cablePulledAfterWrites": 3, "cableAwayMs": 100 } } })");
+        Pack(folder, 4, "V 01.03.00", "lcpu.tarn");
+        Pack(folder, 3, "V 01.05.00", "kcpu.tarn");
+        Pack(folder, 10, "V 02.04.00", "can.tarn");
+        const ZELTest::ProcessResult cut = ZELTest::RunProgram("cd '" + folder.folder.Path().string() + "' && "
+            + Tarn("update --yes --port '" + server->Path() + "'"));
+        QCOMPARE(cut.exitCode, 1);
+        std::filesystem::remove(folder.folder.File("Logs/update-journal.json"));
+        server->Inspect([](CSimDevice& device) { QVERIFY(device.BootLoaderOwner().has_value()); });
+
+        CSerialPortLink link;
+        CUpdaterWindow window(link, folder.ini, folder.firmware);
+        window.Initialize();
+        window.show();
+        Control<QComboBox>(window, 1021)->setCurrentIndex(1);
+        ReadyToStart(window, server->Path());
+        ChoiceAnswerer chooser(pick);
+        BoxAnswerer answerer(QMessageBox::Yes);
+        QTest::mouseClick(Control<QPushButton>(window, 1005), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!answerer.boxes.empty() && !window.Dialog().IsUpdateThreadRunning(), kWaitMs);
+
+        QCOMPARE(chooser.shown, 1);
+        QCOMPARE(chooser.caption, QString("Start Update"));
+        QVERIFY2(chooser.text.startsWith("A processor is waiting in its bootloader: chip 0x0413, bootloader 3.1.\n"),
+            qPrintable(chooser.text));
+        QVERIFY(chooser.text.endsWith("Choose the firmware of that processor to flash it now, or cancel."));
+        QCOMPARE(chooser.items.size(), 2);
+        QVERIFY2(chooser.items[0].startsWith("KCPU  V 01.05.00  "), qPrintable(chooser.items.join('|')));
+        QVERIFY2(chooser.items[1].startsWith("LCPU  V 01.03.00  "), qPrintable(chooser.items.join('|')));
+        QVERIFY(chooser.items[1].endsWith("lcpu.tarn"));
+        QCOMPARE(chooser.buttons, QStringList({ "OK", "Cancel" }));
+        QCOMPARE(answerer.boxes.size(), std::size_t{1});
+        if (pick.isEmpty()) {
+            QCOMPARE(answerer.boxes[0].icon, QMessageBox::Critical);
+            QVERIFY2(answerer.boxes[0].text.contains("tarn recover --port " + QString::fromStdString(server->Path())),
+                qPrintable(answerer.boxes[0].text));
+            server->Inspect([](CSimDevice& device) { QVERIFY(device.BootLoaderOwner().has_value()); });
+        } else {
+            // The flash ran on the update thread, and the start that followed found nothing left to do.
+            QVERIFY2(answerer.boxes[0].text.contains("The newest firmware for the current device is installed already"),
+                qPrintable(answerer.boxes[0].text));
+            server->Inspect([](CSimDevice& device) {
+                QVERIFY(!device.BootLoaderOwner().has_value());
+                QCOMPARE(device.Version(CSimDevice::Processor::LCPU), std::string("V 01.03.00"));
+                const std::vector<std::uint8_t> flashed = device.BootLoader(CSimDevice::Processor::LCPU).ProgrammedImage();
+                QCOMPARE(std::string(flashed.begin(), flashed.end()).substr(0, 2048), Image("V 01.03.00"));
+            });
+        }
+        QCOMPARE(window.Dialog().GetStartOutcome(), pick.isEmpty() ? StartOutcome::Failed : StartOutcome::NothingToUpdate);
+        window.reject();
     }
 };
 

@@ -54,6 +54,7 @@ struct Case
     std::vector<Result> results = {};  // what became of each target, in order (unchecked when empty)
     int barResets = -1;                // how often the progress bar went back to 0 (unchecked when -1)
     RunHooks hooks = {};
+    std::string journalHardware = {};  // the device's name in each journal entry (unchecked when empty)
 };
 
 std::string GoingToInstall(const std::string& rest)
@@ -146,6 +147,13 @@ void RunCases(const std::vector<Case>& cases)
             const std::vector<int> progress = run.view.Progress();
             EXPECT_EQ(std::count(progress.begin(), progress.end(), 0), c.barResets) << c.name;
         }
+        if (!c.journalHardware.empty()) {
+            CUpdateJournal& journal = run.procedures.Journal();
+            ASSERT_EQ(journal.Load(), ZEL_STATUS_SUCCESS) << c.name;
+            ASSERT_FALSE(journal.Entries().empty()) << c.name;
+            for (const JournalEntry& entry : journal.Entries())
+                EXPECT_EQ(entry.hardware, c.journalHardware) << c.name << ": " << entry.target;
+        }
     }
 }
 
@@ -205,14 +213,15 @@ TEST(UpdateProcedures, FlashEveryProcessorOfTheFamily)
             { { "LCPU", kUpdated }, { "KCPU", kUpdated }, { "ECPU Remote Control T001", kUpdated },
                 { "ECPU Joystick T001_1", kUpdated }, { "ECPU Joystick T001_2", kUpdated }, { "CCPU", kUpdated } },
             // Each target and each expander starts its bar at 0.
-            6 },
+            6, {}, "QTR-1" },
         { "VHX-360: MCPU", kVhx360, 0x1800, false, { { 5, "V 03.04.00", 2000 } },
             { { Where::Processor, 5, Processor::MCPU } }, UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("MCPU V 03.03.04 -> V 03.04.00, file = ./Firmware/t5.tarn") } },
         { "radio modem: RCPU", R"({ "device": { "hardware": "EMIP400", "versions": { "RCPU": "V 01.00.00" } } })",
             0x1800, false, { { 7, "V 01.01.00", 900 } }, { { Where::Processor, 7, Processor::RCPU } },
             UPDATER_STATE_SUCCEEDED, "",
-            { GoingToInstall("RCPU V 01.00.00 -> V 01.01.00, file = ./Firmware/t7.tarn") } },
+            { GoingToInstall("RCPU V 01.00.00 -> V 01.01.00, file = ./Firmware/t7.tarn") }, {}, {}, {}, -1, {},
+            "EMIP400" },
         { "Ombra box", R"({ "device": { "hardware": "Ombra", "versions": { "Ombra": "V 01.00.00" } } })", 5, false,
             { { 7, "V 01.01.00", 900 } }, { { Where::Processor, 7, Processor::Ombra } }, UPDATER_STATE_SUCCEEDED, "",
             { GoingToInstall("Ombra Box V 01.00.00 -> V 01.01.00, file = ./Firmware/t7.tarn") } },

@@ -5,8 +5,10 @@
 #include "zel/platform/CZELEvent.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <set>
+#include <thread>
 
 using namespace UpdaterTest;
 using Processor = CSimDevice::Processor;
@@ -426,4 +428,69 @@ TEST(StartUpdate, ACancelDuringIdentificationEndsTheStartCleanly)
     // Nothing more is asked after the cancel.
     const std::vector<std::uint16_t> sent = start.link.SentIds();
     EXPECT_EQ(sent, (std::vector<std::uint16_t> { 0x0001, 0x0C01, 0x0C01 }));
+}
+
+// A processor found waiting in its bootloader is flashed again on the update thread: the start
+// returns at once, and the start that follows the flash ends as the device and the operator decide.
+TEST(StartUpdate, AnAcceptedRecoveryIsFlashedOnTheUpdateThreadAndTheStartRunsAgain)
+{
+    struct Case
+    {
+        const char* name;
+        bool flashed;       // the transfer succeeds
+        bool answersAfter;  // the device answers once it has
+        int answer;         // to the question of the update that follows
+        StartOutcome outcome;
+        long state;
+        std::string caption; // of the last box
+        std::string text;    // the last box's text begins so
+        int closeRequests;
+    };
+    const Case cases[] = {
+        { "recovered, then the update is declined", true, true, ZEL_IDNO, StartOutcome::Declined, UPDATER_STATE_READY,
+            "Start Update", "", 0 },
+        { "recovered, then the update runs", true, true, ZEL_IDYES, StartOutcome::UpdateStarted,
+            UPDATER_STATE_FAILED, "Update failed", "", 1 },
+        { "the flash fails", false, false, ZEL_IDYES, StartOutcome::Failed, UPDATER_STATE_FAILED, "Update aborted",
+            kUnknown + "\r\n\r\nthe cause", 0 },
+        { "flashed, and still no answer", true, false, ZEL_IDYES, StartOutcome::Failed, UPDATER_STATE_FAILED,
+            "Update aborted", kUnknown, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start start(Device("QTR-1"));
+        start.link.silent = true;
+        start.view.answer = c.answer;
+        std::atomic<int> recoveries { 0 };
+        std::thread::id flashedOn;
+        start.dialog.SetRecoveryProcedure([&] {
+            ++recoveries;
+            RecoveryResult accepted { RecoveryResult::Accepted, {}, {} };
+            accepted.flash = [&]() -> RecoveryResult {
+                flashedOn = std::this_thread::get_id();
+                start.link.silent = !c.answersAfter;
+                if (!c.flashed)
+                    return { RecoveryResult::NotRecovered, "the cause", {} };
+                return { RecoveryResult::Recovered, {}, {} };
+            };
+            return accepted;
+        });
+
+        ASSERT_EQ(start.dialog.StartUpdate(), StartOutcome::RecoveryStarted);
+        ASSERT_TRUE(start.dialog.WaitForUpdateThread(kWait));
+        EXPECT_NE(flashedOn, std::thread::id());
+        EXPECT_NE(flashedOn, std::this_thread::get_id());
+        EXPECT_EQ(recoveries.load(), 1);
+        EXPECT_EQ(start.dialog.GetStartOutcome(), c.outcome);
+        EXPECT_EQ(start.dialog.GetApplicationState(), c.state);
+        const std::vector<Box> boxes = start.view.Boxes();
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.back().caption, c.caption);
+        EXPECT_EQ(boxes.back().text.substr(0, c.text.size()), c.text);
+        if (c.outcome == StartOutcome::Failed) {
+            EXPECT_EQ(boxes.back().text, c.text);
+        }
+        EXPECT_EQ(start.view.CloseRequests(), c.closeRequests);
+        EXPECT_FALSE(start.link.IsReceivingThreadRunning());
+    }
 }

@@ -191,6 +191,14 @@ void CWin32DialogDriver::Choose(HWND dialog, int id, int index)
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
 }
 
+void CWin32DialogDriver::Pick(HWND dialog, int id, int index)
+{
+    const HWND list = GetDlgItem(dialog, id);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0, SMTO_ABORTIFHUNG, kAnswerMs, &ignored);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
 void CWin32DialogDriver::SystemCommand(HWND dialog, WPARAM command)
 {
     PostMessageW(dialog, WM_SYSCOMMAND, command, 0);

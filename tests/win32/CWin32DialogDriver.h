@@ -50,6 +50,8 @@ public:
     static void Press(HWND dialog, int id);
     // Selects an item of a combo box and tells its dialog, as a choice with the mouse does.
     static void Choose(HWND dialog, int id, int index);
+    // Selects a line of a list box and tells its dialog, as a click on it does.
+    static void Pick(HWND dialog, int id, int index);
     // A system menu command, posted.
     static void SystemCommand(HWND dialog, WPARAM command);
     // The close box, posted.

@@ -200,6 +200,23 @@ protected:
         return driver.WaitForExit();
     }
 
+    // After a recovery of the only outdated processor, the start that follows finds nothing to do.
+    void ExpectNothingLeftToDoAndClose()
+    {
+        const HWND done = driver.WaitForWindow(L"Update aborted", std::chrono::seconds(60));
+        ASSERT_NE(done, nullptr) << "status: " << Utf8(Text(IDC_STATUS_TEXT));
+        // The box may be on the screen before its text can be read.
+        EXPECT_TRUE(CWin32DialogDriver::WaitUntil([&] {
+            return CWin32DialogDriver::StaticTexts(done).find(
+                       L"The newest firmware for the current device is installed already")
+                != std::wstring::npos;
+        })) << Utf8(CWin32DialogDriver::StaticTexts(done));
+        CWin32DialogDriver::Press(done, IDOK);
+        // The update thread that flashed it ends after the box: the button comes back.
+        EXPECT_TRUE(CWin32DialogDriver::WaitUntil([&] { return Enabled(IDC_START_UPDATE); }));
+        EXPECT_EQ(CloseProgram(), 0);
+    }
+
     CWin32DialogDriver driver;
     HWND dialog = nullptr;
 };
@@ -444,15 +461,32 @@ TEST_F(TarnUpdateDialog, OffersToRecoverAWaitingProcessor)
     }
     // Yes flashes it, and the start goes on with the device answering again: nothing else to do.
     CWin32DialogDriver::Press(question, IDYES);
-    const HWND done = driver.WaitForWindow(L"Update aborted", std::chrono::seconds(60));
-    ASSERT_NE(done, nullptr) << "status: " << Utf8(Text(IDC_STATUS_TEXT));
-    // The box may be on the screen before its text can be read.
-    EXPECT_TRUE(CWin32DialogDriver::WaitUntil([&] {
-        return CWin32DialogDriver::StaticTexts(done).find(L"The newest firmware for the current device is installed already")
-            != std::wstring::npos;
-    })) << Utf8(CWin32DialogDriver::StaticTexts(done));
-    CWin32DialogDriver::Press(done, IDOK);
-    EXPECT_EQ(CloseProgram(), 0);
+    ExpectNothingLeftToDoAndClose();
+}
+
+// The same processor when the journal does not name the update that left it there: the dialog
+// offers the firmware folder's files to choose from (not the CAN driver's), OK once one is picked.
+TEST_F(TarnUpdateDialog, LetsTheOperatorChooseTheFileForAWaitingProcessor)
+{
+    ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return Enabled(IDC_START_UPDATE); }));
+    CWin32DialogDriver::Press(dialog, IDC_START_UPDATE);
+    const HWND chooser = driver.WaitForWindow(L"Start Update", std::chrono::seconds(60));
+    ASSERT_NE(chooser, nullptr) << "no choice; status: " << Utf8(Text(IDC_STATUS_TEXT));
+    const std::wstring text = CWin32DialogDriver::Text(chooser, IDC_CHOOSE_TEXT);
+    EXPECT_EQ(text.rfind(L"A processor is waiting in its bootloader: chip 0x0413, bootloader 3.1.", 0), 0u) << Utf8(text);
+    EXPECT_NE(text.find(L"Choose the firmware of that processor to flash it now, or cancel."), std::wstring::npos)
+        << Utf8(text);
+    const std::vector<std::wstring> items = CWin32DialogDriver::ListItems(GetDlgItem(chooser, IDC_CHOOSE_LIST));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].rfind(L"KCPU  V 01.05.00  ", 0), 0u) << Utf8(items[0]);
+    EXPECT_EQ(items[1].rfind(L"LCPU  V 01.03.00  ", 0), 0u) << Utf8(items[1]);
+    EXPECT_EQ(CWin32DialogDriver::Text(chooser, IDCANCEL), L"Cancel");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(chooser, IDOK)));
+    CWin32DialogDriver::Pick(chooser, IDC_CHOOSE_LIST, 1);
+    ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return IsWindowEnabled(GetDlgItem(chooser, IDOK)) != FALSE; }));
+    CWin32DialogDriver::Press(chooser, IDOK);
+    // The LCPU is flashed on the update thread; the start that follows finds nothing more to do.
+    ExpectNothingLeftToDoAndClose();
 }
 
 // Not a test: the pictures of the documentation, with --images.

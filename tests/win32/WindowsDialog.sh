@@ -56,7 +56,7 @@ console)
   drive TarnUpdateDialog.ServiceConsoleShowsTheDevicesAnswer
   stop_simulator
   ;;
-recovery)
+recovery | choose)
   # The cable goes during the LCPU's transfer: tarn.exe leaves it in its bootloader, recorded.
   : "${TARN_EXE:?}"
   start_simulator '{ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-REC-0001",
@@ -69,7 +69,15 @@ recovery)
   set -e
   [ "$rc" -eq 1 ] || fail "the cut-off update ended with $rc, not 1"
   settings
-  drive TarnUpdateDialog.OffersToRecoverAWaitingProcessor ${IMAGES:+--images "$(windows_path "$(cd "$IMAGES" && pwd)")"}
+  if [ "$case_name" = recovery ]; then
+    drive TarnUpdateDialog.OffersToRecoverAWaitingProcessor ${IMAGES:+--images "$(windows_path "$(cd "$IMAGES" && pwd)")"}
+  else
+    # No journal names the update; the folder also offers the KCPU's file and a CAN driver's.
+    rm -f "$work/run/Logs/update-journal.json"
+    pack 3 "V 01.05.00" kcpu.tarn 4096
+    pack 10 "V 02.04.00" can.tarn 1024
+    drive TarnUpdateDialog.LetsTheOperatorChooseTheFileForAWaitingProcessor
+  fi
   stop_simulator
   same_image lcpu.tarn LCPU.bin
   ;;
