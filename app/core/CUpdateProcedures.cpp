@@ -30,6 +30,9 @@ constexpr std::uint16_t kRemoteControlECPU = 16;
 constexpr std::uint8_t kItemBootloaderSwitch = 0x80;
 
 constexpr std::uint32_t kCANDriverPiece = 128;
+// Pieces in a row without a confirmation after which the MCPU is taken to be gone: each has waited
+// out its resends, so that is some 22 s of silence, and every further piece would cost as much.
+constexpr std::uint32_t kCANDriverSilentPieces = 2;
 // Texts of the bootloader client, shared with the module flash.
 constexpr long kTextFileNotOpened = 1;
 constexpr long kTextPreparing = 2;
@@ -662,6 +665,8 @@ long CUpdateProcedures::UpdateCANDriver()
     std::uint8_t published = 0;
     std::uint32_t index = 0;
     std::uint32_t confirmed = 0;
+    std::uint32_t silent = 0; // pieces in a row that timed out
+    const std::uint32_t pieces = (size + kCANDriverPiece - 1) / kCANDriverPiece;
     for (std::uint32_t offset = 0; offset < size; offset += kCANDriverPiece, ++index) {
         const std::uint32_t pieceLength = std::min(kCANDriverPiece, size - offset);
         const auto packetNumber = static_cast<std::uint8_t>(index & 0xFF);
@@ -678,8 +683,17 @@ long CUpdateProcedures::UpdateCANDriver()
             // The device's check of the whole image decides; the piece is not sent again.
             m_dialog.Log(Format("skipping; packet; %i; %i; state; %li", echoed, packetNumber, m_dialog.GetFlashStep()),
                 ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
+            // A misnumbered echo is an answer all the same; only silence counts.
+            silent = answered == ZEL_STATUS_SUCCESS ? 0 : silent + 1;
+            if (silent == kCANDriverSilentPieces)
+                return fail(kFailed,
+                    Format("The MCPU stopped answering at piece %u of %u: the transfer was broken off (%u pieces "
+                           "confirmed).",
+                        index + 2 - kCANDriverSilentPieces, pieces, confirmed),
+                    ZEL_STATUS_UNSPECIFIC_ERROR);
             continue;
         }
+        silent = 0;
         ++confirmed;
         // The share of the image before this piece.
         const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) * 12800u / size);

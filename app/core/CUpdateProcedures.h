@@ -36,7 +36,8 @@ public:
     // Sends the image through the device while the receiving thread keeps running.
     long TransmitExpanderFirmware(const std::string& path);
     // Module flash of the CAN driver in catalogue slot 10: 0, -1 (no answer), ZEL_STATUS_NO_MEMORY or
-    // the decryption's status.
+    // the decryption's status. Two pieces in a row without any confirmation end the transfer: the
+    // MCPU is gone.
     long UpdateCANDriver();
 
     // When the device does not answer: a processor waiting in its bootloader on the port is looked
