@@ -173,8 +173,13 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
     case UPDATE_TARGET_MCPU_CAN_DRIVER: {
         JournalEntry entry = NewEntry(CUpdaterDlg::TargetName(target), "module", SLOT_CAN_DRIVER);
         const std::size_t index = JournalBegin(entry);
-        const Outcome outcome = CANDriverOutcome(RunCANDriver());
-        JournalRecord(index, entry, outcome, Transfer::ThroughDevice);
+        // The flash start replaces the module's firmware: the journal says so first.
+        const auto started = [&] {
+            entry.step = "switched";
+            m_journal.Record(index, entry);
+        };
+        const Outcome outcome = CANDriverOutcome(RunCANDriver(started));
+        JournalRecord(index, entry, outcome, Transfer::Module);
         m_dialog.ReportTargetResult({ target, CUpdaterDlg::TargetName(target), outcome.outcome, outcome.step });
         return CUpdaterDlg::TARGET_ERRORS_REPORTED;
     }
@@ -284,7 +289,9 @@ void CUpdateProcedures::JournalRecord(std::size_t index, JournalEntry& entry, co
         if (m_dialog.GetCatalogue().Slot(slot).path == entry.file)
             file = &m_dialog.GetCatalogue().Slot(slot);
     const bool started = outcome.outcome == TargetOutcome::Updated || outcome.outcome == TargetOutcome::Failed;
-    if (started && (transfer == Transfer::Bootloader || entry.transfer == "device")) {
+    if (started && transfer == Transfer::Module)
+        entry.bytesWritten = m_canDriverWritten;
+    if (started && transfer != Transfer::Module) {
         entry.bytesWritten = loader.LastBytesWritten();
         if (transfer == Transfer::Bootloader) {
             const CZELSTM32BootLoader::Identity identity = loader.LastIdentity();
@@ -567,7 +574,7 @@ long CUpdateProcedures::RunExpanders()
 // ---------------------------------------------------------------------------------------------
 // The CAN driver's module flash
 
-long CUpdateProcedures::RunCANDriver()
+long CUpdateProcedures::RunCANDriver(const std::function<void()>& started)
 {
     const DeviceInformation device = m_dialog.GetDeviceInformation();
     m_dialog.Log(PlanLine("MCPU CAN Driver", ZELHeaderText(device.canDriverVersion), SLOT_CAN_DRIVER),
@@ -577,7 +584,7 @@ long CUpdateProcedures::RunCANDriver()
         m_canDriverFailure = { TargetOutcome::NotStarted, "The MCPU is not in its module mode." };
         return ZEL_STATUS_NOT_INITIALIZED;
     }
-    return UpdateCANDriver();
+    return UpdateCANDriver(started);
 }
 
 CUpdateProcedures::Outcome CUpdateProcedures::CANDriverOutcome(long status) const
@@ -603,9 +610,10 @@ void CUpdateProcedures::PublishProgress(std::uint8_t percent)
     GetZELMessageQueue().Notify(message);
 }
 
-long CUpdateProcedures::UpdateCANDriver()
+long CUpdateProcedures::UpdateCANDriver(const std::function<void()>& started)
 {
     ReleaseCANDriverImage();
+    m_canDriverWritten = 0;
     m_dialog.ArmFlashStep(1);
     const auto fail = [this](TargetOutcome outcome, std::string step, long status) {
         m_canDriverFailure = { outcome, std::move(step) };
@@ -660,6 +668,8 @@ long CUpdateProcedures::UpdateCANDriver()
     if (m_dialog.WaitForFlashStep(2, 3, packet, packetLength) != ZEL_STATUS_SUCCESS)
         return fail(
             TargetOutcome::NotStarted, "The MCPU did not confirm the flash start.", ZEL_STATUS_UNSPECIFIC_ERROR);
+    if (started)
+        started();
 
     CZELCRC32 crc;
     std::uint8_t published = 0;
@@ -695,6 +705,7 @@ long CUpdateProcedures::UpdateCANDriver()
         }
         silent = 0;
         ++confirmed;
+        m_canDriverWritten += pieceLength;
         // The share of the image before this piece.
         const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) * 12800u / size);
         if (percent > published) {
@@ -712,5 +723,7 @@ long CUpdateProcedures::UpdateCANDriver()
         return fail(kFailed,
             Format("The MCPU did not confirm the finished image (%u of %u pieces confirmed).", confirmed, index),
             ZEL_STATUS_UNSPECIFIC_ERROR);
+    // The MCPU's check of the whole image vouches for pieces whose confirmation was lost.
+    m_canDriverWritten = size;
     return ZEL_STATUS_SUCCESS;
 }
