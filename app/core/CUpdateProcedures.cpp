@@ -32,6 +32,9 @@ constexpr std::uint16_t kRemoteControlECPU = 16;
 constexpr std::uint8_t kItemBootloaderSwitch = 0x80;
 
 constexpr std::uint32_t kCANDriverPiece = 128;
+// Pieces in a row without a confirmation after which the MCPU is taken to be gone: each has waited
+// out its resends, so that is some 22 s of silence, and every further piece would cost as much.
+constexpr std::uint32_t kCANDriverSilentPieces = 2;
 // Texts of the bootloader client, shared with the module flash.
 constexpr long kTextFileNotOpened = 1;
 constexpr long kTextPreparing = 2;
@@ -172,8 +175,13 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
     case UPDATE_TARGET_MCPU_CAN_DRIVER: {
         JournalEntry entry = NewEntry(CUpdaterDlg::TargetName(target), "module", SLOT_CAN_DRIVER);
         const std::size_t index = JournalBegin(entry);
-        const Outcome outcome = CANDriverOutcome(RunCANDriver());
-        JournalRecord(index, entry, outcome, Transfer::ThroughDevice);
+        // The flash start replaces the module's firmware: the journal says so first.
+        const auto started = [&] {
+            entry.step = "switched";
+            m_journal.Record(index, entry);
+        };
+        const Outcome outcome = CANDriverOutcome(RunCANDriver(started));
+        JournalRecord(index, entry, outcome, Transfer::Module);
         m_dialog.ReportTargetResult({ target, CUpdaterDlg::TargetName(target), outcome.outcome, outcome.step });
         return CUpdaterDlg::TARGET_ERRORS_REPORTED;
     }
@@ -283,7 +291,9 @@ void CUpdateProcedures::JournalRecord(std::size_t index, JournalEntry& entry, co
         if (m_dialog.GetCatalogue().Slot(slot).path == entry.file)
             file = &m_dialog.GetCatalogue().Slot(slot);
     const bool started = outcome.outcome == TargetOutcome::Updated || outcome.outcome == TargetOutcome::Failed;
-    if (started && (transfer == Transfer::Bootloader || entry.transfer == "device")) {
+    if (started && transfer == Transfer::Module)
+        entry.bytesWritten = m_canDriverWritten;
+    if (started && transfer != Transfer::Module) {
         entry.bytesWritten = loader.LastBytesWritten();
         if (transfer == Transfer::Bootloader) {
             const CZELSTM32BootLoader::Identity identity = loader.LastIdentity();
@@ -613,7 +623,7 @@ long CUpdateProcedures::RunExpanders()
 // ---------------------------------------------------------------------------------------------
 // The CAN driver's module flash
 
-long CUpdateProcedures::RunCANDriver()
+long CUpdateProcedures::RunCANDriver(const std::function<void()>& started)
 {
     const DeviceInformation device = m_dialog.GetDeviceInformation();
     m_dialog.Log(PlanLine("MCPU CAN Driver", ZELHeaderText(device.canDriverVersion), SLOT_CAN_DRIVER),
@@ -623,7 +633,7 @@ long CUpdateProcedures::RunCANDriver()
         m_canDriverFailure = { TargetOutcome::NotStarted, "The MCPU is not in its module mode." };
         return ZEL_STATUS_NOT_INITIALIZED;
     }
-    return UpdateCANDriver();
+    return UpdateCANDriver(started);
 }
 
 CUpdateProcedures::Outcome CUpdateProcedures::CANDriverOutcome(long status) const
@@ -649,9 +659,10 @@ void CUpdateProcedures::PublishProgress(std::uint8_t percent)
     GetZELMessageQueue().Notify(message);
 }
 
-long CUpdateProcedures::UpdateCANDriver()
+long CUpdateProcedures::UpdateCANDriver(const std::function<void()>& started)
 {
     ReleaseCANDriverImage();
+    m_canDriverWritten = 0;
     m_dialog.ArmFlashStep(1);
     const auto fail = [this](TargetOutcome outcome, std::string step, long status) {
         m_canDriverFailure = { outcome, std::move(step) };
@@ -706,11 +717,15 @@ long CUpdateProcedures::UpdateCANDriver()
     if (m_dialog.WaitForFlashStep(2, 3, packet, packetLength) != ZEL_STATUS_SUCCESS)
         return fail(
             TargetOutcome::NotStarted, "The MCPU did not confirm the flash start.", ZEL_STATUS_UNSPECIFIC_ERROR);
+    if (started)
+        started();
 
     CZELCRC32 crc;
     std::uint8_t published = 0;
     std::uint32_t index = 0;
     std::uint32_t confirmed = 0;
+    std::uint32_t silent = 0; // pieces in a row that timed out
+    const std::uint32_t pieces = (size + kCANDriverPiece - 1) / kCANDriverPiece;
     for (std::uint32_t offset = 0; offset < size; offset += kCANDriverPiece, ++index) {
         const std::uint32_t pieceLength = std::min(kCANDriverPiece, size - offset);
         const auto packetNumber = static_cast<std::uint8_t>(index & 0xFF);
@@ -727,9 +742,19 @@ long CUpdateProcedures::UpdateCANDriver()
             // The device's check of the whole image decides; the piece is not sent again.
             m_dialog.Log(Format("skipping; packet; %i; %i; state; %li", echoed, packetNumber, m_dialog.GetFlashStep()),
                 ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
+            // A misnumbered echo is an answer all the same; only silence counts.
+            silent = answered == ZEL_STATUS_SUCCESS ? 0 : silent + 1;
+            if (silent == kCANDriverSilentPieces)
+                return fail(kFailed,
+                    Format("The MCPU stopped answering at piece %u of %u: the transfer was broken off (%u pieces "
+                           "confirmed).",
+                        index + 2 - kCANDriverSilentPieces, pieces, confirmed),
+                    ZEL_STATUS_UNSPECIFIC_ERROR);
             continue;
         }
+        silent = 0;
         ++confirmed;
+        m_canDriverWritten += pieceLength;
         // The share of the image before this piece.
         const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) * 12800u / size);
         if (percent > published) {
@@ -747,5 +772,7 @@ long CUpdateProcedures::UpdateCANDriver()
         return fail(kFailed,
             Format("The MCPU did not confirm the finished image (%u of %u pieces confirmed).", confirmed, index),
             ZEL_STATUS_UNSPECIFIC_ERROR);
+    // The MCPU's check of the whole image vouches for pieces whose confirmation was lost.
+    m_canDriverWritten = size;
     return ZEL_STATUS_SUCCESS;
 }

@@ -36,8 +36,9 @@ public:
     // Sends the image through the device while the receiving thread keeps running.
     long TransmitExpanderFirmware(const std::string& path);
     // Module flash of the CAN driver in catalogue slot 10: 0, -1 (no answer), ZEL_STATUS_NO_MEMORY or
-    // the decryption's status.
-    long UpdateCANDriver();
+    // the decryption's status. `started` is called once the MCPU has confirmed the flash start. Two
+    // pieces in a row without any confirmation end the transfer: the MCPU is gone.
+    long UpdateCANDriver(const std::function<void()>& started = {});
 
     // When the device does not answer: a processor waiting in its bootloader on the port is looked
     // for, and when the journal says which update left it there, the operator is asked whether
@@ -75,6 +76,7 @@ private:
     {
         Bootloader,    // TransmitThroughBootloader
         ThroughDevice, // TransmitExpanderFirmware
+        Module,        // UpdateCANDriver
     };
 
     // One row of the target table.
@@ -102,7 +104,7 @@ private:
 
     long RunTarget(UpdateTarget target);
     long RunExpanders();
-    long RunCANDriver();
+    long RunCANDriver(const std::function<void()>& started);
     // The common procedure without the state and progress (set by the dialog) and without the error
     // line (left to the caller).
     Outcome RunProcedure(const Procedure& procedure);
@@ -139,6 +141,7 @@ private:
     std::FILE* m_canDriverFile = nullptr;
     std::unique_ptr<std::uint8_t[]> m_canDriverImage;
     std::uint32_t m_canDriverSize = 0;
+    std::uint32_t m_canDriverWritten = 0; // bytes of it the MCPU confirmed
     // Of the last transfer: its status and the receiving thread's restart; where the last CAN driver
     // run failed.
     long m_transferStatus = 0;

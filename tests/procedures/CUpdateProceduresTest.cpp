@@ -183,6 +183,8 @@ const std::string kCANDriverScenarioFourModules = R"({ "device": { "hardware": "
                     { "module": 4, "main": 203 } ] } })";
 const std::string kCANDriverScenarioLostPiece
     = kCANDriverScenario + R"({ "kind": "noAnswer", "id": "0x51", "skip": 1, "times": 3 } ] })";
+const std::string kCANDriverScenarioSilentFromPiece2
+    = kCANDriverScenario + R"({ "kind": "noAnswer", "id": "0x51", "skip": 2 } ] })";
 
 } // namespace
 
@@ -257,6 +259,14 @@ TEST(UpdateProcedures, CANDriverModuleFlash)
             "\r\n\t- The update of the MCPU CAN driver could not be started. The MCPU did not confirm the finished "
             "image (2 of 3 pieces confirmed).",
             { "skipping; packet; 0; 1; state; 4" }, {}, {}, { { "MCPU CAN Driver", kFailed } } },
+        // The MCPU answers nothing from packet 2 on: the transfer ends after packets 2 and 3 instead of
+        // waiting out every one of the 40 pieces.
+        { "MCPU stops answering", kCANDriverScenarioSilentFromPiece2.c_str(), 0x1800, true,
+            { { 10, "V 02.05.00", 40 * 128 } }, {}, UPDATER_STATE_FAILED,
+            "\r\n\t- The update of the MCPU CAN driver could not be started. The MCPU stopped answering at piece 3 of "
+            "40: the transfer was broken off (2 pieces confirmed).",
+            { "skipping; packet; 1; 2; state; 4", "skipping; packet; 1; 3; state; 4" },
+            { "skipping; packet; 1; 4; state; 4" }, {}, { { "MCPU CAN Driver", kFailed } } },
         // The module list holds more records than the program keeps: the first module is flashed.
         { "four modules", kCANDriverScenarioFourModules.c_str(), 0x1800, true, { { 10, "V 02.05.00", 600 } },
             { { Where::CANDriver, 10 } }, UPDATER_STATE_SUCCEEDED, "",

@@ -285,6 +285,8 @@ TEST_F(TransmitFirmwareTest, VerifyAfterWriteReadsTheFlashBackBeforeGo)
         ASSERT_TRUE(log.sink.WaitForLine(c.last, lastBefore + 1));
         EXPECT_EQ(Chip().HasStarted(), c.started);
         EXPECT_EQ(Chip().ReadCount(), c.reads);
+        // The whole image was written whatever the read-back found.
+        EXPECT_EQ(client.LastBytesWritten(), c.size);
         EXPECT_FALSE(client.IsPortOpen());
         EXPECT_EQ(progress.Take(), c.progress);
         EXPECT_EQ(log.sink.CountContaining("Sending Go command ..."), goBefore + (c.started ? 1 : 0));
@@ -403,11 +405,19 @@ TEST_F(TransmitFirmwareECPUTest, SendsEveryBlockThroughTheDeviceAndStartsIt)
     EXPECT_EQ(log.sink.CountContaining("Found bootloader version"), 0u) << "the device talks to the bootloader";
 }
 
-// Counted bytes include each block's length and checksum bytes: 100 bytes make 102 percent.
-TEST_F(TransmitFirmwareECPUTest, CountsTheFrameBytesInItsProgress)
+// Counted bytes include each block's length and checksum bytes: 100 bytes make 102 percent. The
+// bytes written are the image's, and a transfer refused at its first block has written none.
+TEST_F(TransmitFirmwareECPUTest, ProgressCountsTheFrameBytesButBytesWrittenOnlyTheImage)
 {
     ASSERT_EQ(client.TransmitFirmwareECPU(WriteFirmware(Image(100))), ZEL_STATUS_SUCCESS);
     EXPECT_EQ(progress.Take(), (std::vector<int> { 102 }));
+    EXPECT_EQ(client.LastBytesWritten(), 100u);
+
+    ASSERT_EQ(client.TransmitFirmwareECPU(WriteFirmware(Image(700))), ZEL_STATUS_SUCCESS);
+    EXPECT_EQ(client.LastBytesWritten(), 700u);
+    client.blockStatus = ZEL_STATUS_INVALID_PARAMETER;
+    EXPECT_EQ(client.TransmitFirmwareECPU(WriteFirmware(Image(700))), ZEL_STATUS_UNSPECIFIC_ERROR);
+    EXPECT_EQ(client.LastBytesWritten(), 0u);
 }
 
 TEST_F(TransmitFirmwareECPUTest, RepeatsAnUnacknowledgedBlockUntilTheDeviceAnswers)

@@ -8,10 +8,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -339,6 +343,122 @@ TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
     EXPECT_GT(entries[3]["bytesWritten"].get<unsigned>(), 0u);
     EXPECT_EQ(entries[3]["chipId"], 0x0413);
 }
+
+namespace {
+
+// A transfer that breaks off part-way where no bootloader of the device's own takes the line.
+struct RedoCase
+{
+    const char* name;
+    const char* scenario;
+    bool mcpuMode; // ZEL.ini [TarnUpdate] MCPUMode=1
+    int type;
+    const char* version;
+    const char* target;
+    const char* transfer;      // as the journal names it
+    const char* step;          // why the first run's target failed
+    unsigned written;          // image bytes the journal says were written before the break
+    unsigned connections;      // the line's connections once it is back for the second run
+    std::vector<std::uint8_t> (*flashed)(CSimDevice&);
+};
+
+void PrintTo(const RedoCase& c, std::ostream* out) { *out << c.name; }
+
+// 3072 bytes: 24 module pieces of 128, 12 device blocks of 256.
+std::string RedoImage(const std::string& version)
+{
+    std::string image = version;
+    for (int i = 0; image.size() < 3072; ++i)
+        image += static_cast<char>((i * 11) & 0x7F);
+    return image;
+}
+
+const RedoCase kRedoCases[] = {
+    // The cable goes at the sixth piece and is back half a minute later, long after the program
+    // has given up on two pieces in a row (three sends in 11 s each).
+    { "CANDriver",
+        R"({ "device": { "hardware": "VHX-360", "serialNumber": "VHX360-REDO-0001",
+            "versions": { "CCPU": "V 02.09.30", "MCPU": "V 03.03.04" },
+            "canDrivers": [ { "module": 1, "main": 203 } ] },
+            "faults": [ { "kind": "disconnect", "id": "0x51", "skip": 5, "times": 1, "returnAfterMs": 30000 } ] })",
+        true, 10, "V 02.05.00", "MCPU CAN Driver", "module",
+        "The MCPU stopped answering at piece 6 of 24: the transfer was broken off (5 pieces confirmed).", 5 * 128, 2,
+        [](CSimDevice& device) { return device.ModuleFlashImage(); } },
+    // The fourth block goes unanswered through its twelve resends, 65 s.
+    { "Expander",
+        R"({ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-REDO-0001",
+            "versions": { "CCPU": "V 02.10.00" }, "expanderRestartMs": 50,
+            "expanders": [ { "type": 33, "version": "V 02.03.00" } ] },
+            "faults": [ { "kind": "noAnswer", "id": "0x0015", "skip": 3, "times": 13 } ] })",
+        false, 6, "V 02.04.00", "ECPU Joystick T001_1", "device",
+        "Writing through the device failed with 25 % written: the device did not acknowledge the firmware block for "
+        "0x08000300.",
+        3 * 256, 1, [](CSimDevice& device) { return device.ExpanderImage(33); } },
+};
+
+class InterruptedTransfer : public TarnAgainstSimulator, public ::testing::WithParamInterface<RedoCase>
+{
+};
+
+} // namespace
+
+// A transfer through the device or to the CAN driver's module that breaks off leaves the device
+// answering: the run fails and names the step, the journal says the target did not finish, and the
+// next run against the same device plans it again and updates it. tarn history shows both, newest
+// first.
+TEST_P(InterruptedTransfer, TheNextRunUpdatesTheTargetAgain)
+{
+    const RedoCase& c = GetParam();
+    Serve(c.scenario);
+    if (c.mcpuMode)
+        ZELTest::WriteFile(folder.File("ZEL.ini"), "[TarnUpdate]\r\nMCPUMode=1\r\n");
+    const std::string image = RedoImage(c.version);
+    Pack(c.type, c.version, "redo.tarn", image);
+
+    const ZELTest::ProcessResult first = Run("update --yes --json");
+    ASSERT_EQ(first.exitCode, 1) << first.output;
+    nlohmann::json report = Report(first.output);
+    EXPECT_EQ(report["result"]["outcome"], "failed");
+    EXPECT_EQ(report["result"]["targets"],
+        nlohmann::json::array({ { { "target", c.target }, { "outcome", "failed" }, { "step", c.step } } }))
+        << report.dump(2);
+    server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoaderOwner().has_value()); });
+
+    ASSERT_TRUE(server->WaitForConnections(c.connections, std::chrono::seconds(60)));
+    const ZELTest::ProcessResult second = Run("update --yes --json");
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    report = Report(second.output);
+    ASSERT_EQ(report["plan"]["targets"].size(), 1u) << report.dump(2);
+    EXPECT_EQ(report["plan"]["targets"][0]["target"], c.target);
+    EXPECT_EQ(report["result"]["outcome"], "updated");
+    EXPECT_EQ(report["result"]["targets"],
+        nlohmann::json::array({ { { "target", c.target }, { "outcome", "updated" } } }))
+        << report.dump(2);
+    server->Inspect([&](CSimDevice& device) {
+        const std::vector<std::uint8_t> flashed = c.flashed(device);
+        EXPECT_EQ(std::string(flashed.begin(), flashed.end()), image);
+    });
+
+    const ZELTest::ProcessResult history
+        = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && " + Tarn("history --json"));
+    ASSERT_EQ(history.exitCode, 0) << history.output;
+    const nlohmann::json entries = nlohmann::json::parse(history.output);
+    ASSERT_EQ(entries.size(), 2u) << history.output;
+    for (const nlohmann::json& entry : entries) {
+        EXPECT_EQ(entry["target"], c.target);
+        EXPECT_EQ(entry["transfer"], c.transfer);
+        EXPECT_EQ(entry["file"], "./Firmware/redo.tarn");
+    }
+    EXPECT_EQ(entries[0]["outcome"], "updated");
+    EXPECT_EQ(entries[0]["step"], "finished");
+    EXPECT_EQ(entries[1]["outcome"], "failed");
+    EXPECT_EQ(entries[1]["step"], "switched");
+    EXPECT_EQ(entries[1]["detail"], c.step);
+    EXPECT_EQ(entries[1]["bytesWritten"], c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, InterruptedTransfer, ::testing::ValuesIn(kRedoCases),
+    [](const ::testing::TestParamInfo<RedoCase>& info) { return std::string(info.param.name); });
 
 // Without a journal that names it, a waiting bootloader is not guessed at: the run fails and says
 // what waits; tarn recover flashes the file the operator names, and the device answers again.

@@ -77,7 +77,8 @@ public:
     long ProbeBootloader(const std::string& portName, Identity& found);
     // The bootloader of the last direct transfer, as far as it was read (zero before Get ID).
     Identity LastIdentity() const { return m_identity; }
-    // Image bytes the last transfer had written when it ended.
+    // Image bytes the last transfer had written (through the device: had acknowledged) when it
+    // ended; a verify after the write does not change them.
     std::uint32_t LastBytesWritten() const { return m_bytesWritten; }
 
     // Flashes a processor that the device programs on our behalf: every write block goes out as a
@@ -160,6 +161,7 @@ private:
     long PrepareTransferFile(const std::string& filePath);
     void CloseTransferFile();
     std::uint32_t ReadTransferFile(std::uint8_t* buffer, std::uint32_t count);
+    // Publishes the share of the transfer file that `transferred` bytes make.
     void ReportProgress(std::uint32_t transferred);
     // Tells the front ends that the transfer enters another phase (ZEL_TRANSFER_PHASE_*).
     void ReportPhase(std::uint8_t phase);

@@ -146,7 +146,6 @@ std::uint32_t CZELSTM32BootLoader::ReadTransferFile(std::uint8_t* buffer, std::u
 
 void CZELSTM32BootLoader::ReportProgress(std::uint32_t transferred)
 {
-    m_bytesWritten = transferred;
     if (m_transferSize == 0)
         return;
     // Whole percent in 32 bits as the progress bars expect; the 64-bit product avoids the
@@ -244,7 +243,10 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
 
     AddText(kTextProgramming, kInformation);
     const auto read = [this](std::uint8_t* buffer, std::uint32_t count) { return ReadTransferFile(buffer, count); };
-    const auto progress = [this](std::uint32_t transferred) { ReportProgress(transferred); };
+    const auto progress = [this](std::uint32_t transferred) {
+        m_bytesWritten = transferred;
+        ReportProgress(transferred);
+    };
     if (stm32_write_flash(read, progress) != 0)
         return fail(kTextProgrammingFailed);
     AddText(kTextProgrammed, kInformation);
@@ -268,6 +270,7 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
 
 long CZELSTM32BootLoader::TransmitFirmwareECPU(const std::string& filePath)
 {
+    m_bytesWritten = 0;
     if (const long status = PrepareTransferFile(filePath); status != ZEL_STATUS_SUCCESS)
         return status;
 
@@ -361,6 +364,8 @@ int CZELSTM32BootLoader::stm32_write_flash_ECPU(const ReadFunction& read, const 
         SetBlockAcknowledged(false);
         m_failure = Failure::None;
         count += n + 2;
+        // The progress counts the frames; the image bytes are what the journal needs.
+        m_bytesWritten = address + n - kFlashBase;
         if (progress)
             progress(count);
         address += n;
