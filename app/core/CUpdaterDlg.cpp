@@ -701,7 +701,11 @@ StartOutcome CUpdaterDlg::StartUpdate()
         outcome = PlanAndAsk();
         if (outcome == StartOutcome::UpdateStarted)
             StartUpdateThread();
-    } else if (outcome == StartOutcome::RecoveryStarted && StartUpdateThread() != ZEL_STATUS_SUCCESS) {
+    } else if (outcome == StartOutcome::RecoveryStarted) {
+        // Before the thread, which notes how the start after the recovery ends.
+        m_startOutcome.store(outcome);
+        if (StartUpdateThread() == ZEL_STATUS_SUCCESS)
+            return outcome;
         m_recoveryFlash = nullptr;
         outcome = Fail(APP_TEXT_DEVICE_UNKNOWN);
     }
