@@ -9,6 +9,7 @@
 #include "app/core/IUpdateView.h"
 #include "zel/commands/CZELCommandSet.h"
 #include "zel/threads/CZELMonitoredThread.h"
+#include "zel/platform/ZELProcess.h"
 
 #include <array>
 #include <atomic>
@@ -124,7 +125,8 @@ public:
     static constexpr long TARGET_ERRORS_REPORTED = 1;
 
     CUpdaterDlg(IUpdateView& view, IUpdateLink& link, CZELCommandSet& commands = GetZELCommandSet(),
-        std::string firmwareFolder = "./Firmware", AppLogSink log = AppLogToSystemLog);
+        std::string firmwareFolder = ZELPlatform::JoinPath(".", "Firmware"),
+        AppLogSink log = AppLogToSystemLog);
     CUpdaterDlg(const CUpdaterDlg&) = delete;
     CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
     // Waits for the update thread and detaches the message queue.

@@ -7,6 +7,7 @@
 #include "app/core/IUpdateView.h"
 #include "zel/log/IZELLogLineSink.h"
 #include "zel/platform/IZELHotPlugMonitor.h"
+#include "zel/platform/ZELProcess.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -33,7 +34,8 @@ class CUpdaterWindow : public QDialog, public IUpdateView, private IZELLogLineSi
 
 public:
     // An empty `iniFile` is the library's ZEL.ini.
-    explicit CUpdaterWindow(IUpdateLink& link, std::string iniFile = "", std::string firmwareFolder = "./Firmware");
+    explicit CUpdaterWindow(IUpdateLink& link, std::string iniFile = "",
+        std::string firmwareFolder = ZELPlatform::JoinPath(".", "Firmware"));
     ~CUpdaterWindow() override;
 
     // The start-up: settings, modules, texts, status timer, firmware catalogue.

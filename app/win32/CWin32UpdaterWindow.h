@@ -7,6 +7,7 @@
 #include "app/core/IUpdateView.h"
 #include "app/win32/CWin32CallQueue.h"
 #include "zel/platform/windows/ZELWindows.h"
+#include "zel/platform/ZELProcess.h"
 
 #include <functional>
 #include <memory>
@@ -22,7 +23,8 @@ class CWin32UpdaterWindow : public IUpdateView
 {
 public:
     // An empty `iniFile` is the library's ZEL.ini.
-    CWin32UpdaterWindow(IUpdateLink& link, std::string iniFile = "", std::string firmwareFolder = "./Firmware");
+    CWin32UpdaterWindow(IUpdateLink& link, std::string iniFile = "",
+        std::string firmwareFolder = ZELPlatform::JoinPath(".", "Firmware"));
     CWin32UpdaterWindow(const CWin32UpdaterWindow&) = delete;
     CWin32UpdaterWindow& operator=(const CWin32UpdaterWindow&) = delete;
     ~CWin32UpdaterWindow() override;
