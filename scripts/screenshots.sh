@@ -28,6 +28,10 @@ windows_screenshots() {
     TARN_UPDATE_EXE="$PWD/build-windows/bin/tarn-update.exe" \
     DIALOG_TESTS="$PWD/build-windows/bin/tarn_update_dialog_tests.exe" WINE_LOADER="$wine_bin/wine64" \
     IMAGES="$PWD/docs/images" bash tests/win32/WindowsDialog.sh recovery 41
+  TARN_HOST="$PWD/$host_dir/bin/tarn" TARN_EXE="$PWD/build-windows/bin/tarn.exe" \
+    TARN_UPDATE_EXE="$PWD/build-windows/bin/tarn-update.exe" \
+    DIALOG_TESTS="$PWD/build-windows/bin/tarn_update_dialog_tests.exe" WINE_LOADER="$wine_bin/wine64" \
+    IMAGES="$PWD/docs/images" bash tests/win32/WindowsDialog.sh choose 42
 }
 
 case "$which" in

@@ -482,6 +482,11 @@ TEST_F(TarnUpdateDialog, LetsTheOperatorChooseTheFileForAWaitingProcessor)
     EXPECT_EQ(items[1].rfind(L"LCPU  V 01.03.00  ", 0), 0u) << Utf8(items[1]);
     EXPECT_EQ(CWin32DialogDriver::Text(chooser, IDCANCEL), L"Cancel");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(chooser, IDOK)));
+    if (!g_options.images.empty()) {
+        Win32WindowImage image;
+        ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return CaptureWindowImage(chooser, image); }));
+        EXPECT_TRUE(SaveWindowImage(image, g_options.images + "\\windows-recovery-choice-en.png"));
+    }
     CWin32DialogDriver::Pick(chooser, IDC_CHOOSE_LIST, 1);
     ASSERT_TRUE(CWin32DialogDriver::WaitUntil([&] { return IsWindowEnabled(GetDlgItem(chooser, IDOK)) != FALSE; }));
     CWin32DialogDriver::Press(chooser, IDOK);

@@ -76,7 +76,8 @@ recovery | choose)
     rm -f "$work/run/Logs/update-journal.json"
     pack 3 "V 01.05.00" kcpu.tarn 4096
     pack 10 "V 02.04.00" can.tarn 1024
-    drive TarnUpdateDialog.LetsTheOperatorChooseTheFileForAWaitingProcessor
+    drive TarnUpdateDialog.LetsTheOperatorChooseTheFileForAWaitingProcessor \
+      ${IMAGES:+--images "$(windows_path "$(cd "$IMAGES" && pwd)")"}
   fi
   stop_simulator
   same_image lcpu.tarn LCPU.bin
