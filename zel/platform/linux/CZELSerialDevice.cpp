@@ -7,14 +7,18 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -33,6 +37,29 @@ constexpr BaudRate kBaudRates[] = {
 bool IsDeviceGone(int error)
 {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+// Whether an open file holds a flock on the node at `path`, as /proc/locks lists it
+// ("1: FLOCK  ADVISORY  WRITE 1234 00:05:567 0 EOF": the node's device in hex, then its inode).
+bool LockedByAnOpener(const std::string& path)
+{
+    struct stat node{};
+    if (::stat(path.c_str(), &node) != 0)
+        return false;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK")
+            continue; // "->" marks a waiter, not a holder
+        unsigned int deviceMajor = 0, deviceMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &deviceMajor, &deviceMinor, &inode) == 3
+            && deviceMajor == major(node.st_dev) && deviceMinor == minor(node.st_dev) && inode == node.st_ino)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -139,6 +166,13 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     if (rate == std::end(kBaudRates))
         return m_lastSystemError = m_lastError = EINVAL;
 
+    // The kernel raises DTR and RTS at every open of a tty (unless its rate is 0), also on a line
+    // another program holds, and a second opener that then finds the lock leaves them raised there:
+    // a port whose lock is taken is not opened at all.
+    m_openStep = OpenStep::Lock;
+    if (LockedByAnOpener(path))
+        return m_lastSystemError = m_lastError = EBUSY;
+    m_openStep = OpenStep::Open;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return m_lastSystemError = m_lastError = errno;
