@@ -188,6 +188,11 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     // included) that take it too, as every well-behaved serial tool does.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    // DTR and RTS off at once: the device family reads them as reset and boot lines, and the pulse
+    // the open gave them lasts until here. A pseudo-terminal has no modem lines and refuses the
+    // request, which is harmless; a real failure is found by the second request below.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
         return fail(errno);
 
@@ -217,9 +222,8 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
             return fail(error);
     }
 
-    // DTR and RTS off: the device family reads them as reset and boot lines. A pseudo-terminal
-    // has no modem lines and refuses the request, which is harmless.
-    int lines = TIOCM_DTR | TIOCM_RTS;
+    // Again: a line left at rate 0 by another program got no pulse at the open, but the drivers
+    // raise DTR and RTS when the rate goes from 0 to another.
     if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL && errno != ENOTSUP)
         return fail(errno);
 
