@@ -1,6 +1,9 @@
 #include "zel/platform/CZELSerialDevice.h"
 
+#include "zel/platform/linux/CZELLowLatencyHold.h"
+
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -62,6 +65,32 @@ bool LockedByAnOpener(const std::string& path)
     return false;
 }
 
+// The flag word of an open serial port through TIOCGSERIAL/TIOCSSERIAL, the rest of its record kept.
+class SerialFlags : public CZELLowLatencyHold::Access
+{
+public:
+    explicit SerialFlags(int fd)
+        : m_fd(fd)
+    {
+    }
+    int Get(int& flags) override
+    {
+        if (::ioctl(m_fd, TIOCGSERIAL, &m_record) != 0)
+            return errno;
+        flags = m_record.flags;
+        return 0;
+    }
+    int Set(int flags) override
+    {
+        m_record.flags = flags;
+        return ::ioctl(m_fd, TIOCSSERIAL, &m_record) != 0 ? errno : 0;
+    }
+
+private:
+    int m_fd;
+    serial_struct m_record{};
+};
+
 } // namespace
 
 struct CZELSerialDevice::Native
@@ -71,6 +100,7 @@ struct CZELSerialDevice::Native
     int interruptFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     int peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
     bool hangUp = false;
+    CZELLowLatencyHold lowLatency;
 };
 
 CZELSerialDevice::CZELSerialDevice()
@@ -176,7 +206,9 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return m_lastSystemError = m_lastError = errno;
+    SerialFlags flags(fd);
     const auto fail = [&](int error) {
+        m_native->lowLatency.Release(flags);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return m_lastSystemError = m_lastError = error;
@@ -195,6 +227,11 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     ::ioctl(fd, TIOCMBIC, &lines);
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
         return fail(errno);
+
+    // A refusal costs nothing but speed: the line works all the same.
+    struct stat node{};
+    if (::fstat(fd, &node) == 0 && CZELLowLatencyHold::HasLatencyTimer("/sys", major(node.st_rdev), minor(node.st_rdev)))
+        m_native->lowLatency.Take(flags);
 
     termios settings{};
     m_openStep = OpenStep::ReadSettings;
@@ -273,6 +310,10 @@ void CZELSerialDevice::Close()
         ::close(m_native->peerFd);
     m_native->peerFd = -1;
     if (m_native->fd >= 0) {
+        // The adapter's latency as its owner had it; refused when it is gone, and a new one
+        // starts with its own.
+        SerialFlags flags(m_native->fd);
+        m_native->lowLatency.Release(flags);
         // The exclusive flag belongs to the terminal, not to this descriptor: left set, it would
         // outlive the close (a pseudo-terminal lives on) and refuse every later non-root open.
         ::ioctl(m_native->fd, TIOCNXCL);
