@@ -225,6 +225,10 @@ private slots:
         QVERIFY(session.console->Console().IsPortOpenedHere());
         QVERIFY(session.link.GetProtocol() != framing);
 
+        // The console's own packet is shown once the port reports it sent; cleared before that, it
+        // would turn up among the update's.
+        QTRY_VERIFY_WITH_TIMEOUT(session.Lines().contains("> MCPU_REQ_GET_DEVICE_INFO"), kWaitMs);
+
         QPushButton* start = Child<QPushButton>(session.window, "control1005");
         QPushButton* send = Child<QPushButton>(*session.console, "sendButton");
         QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), kWaitMs);

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -90,6 +92,44 @@ TEST_F(CZELSerialDeviceTest, SecondOpenIsRefusedAsBusy)
     EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), EBUSY);
     port.Close();
     EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), 0);
+}
+
+// A held port is not even opened: every open of a real tty raises DTR and RTS, on the holder's
+// line too, where a refused second opener would leave them raised. The node's open events show it,
+// whoever holds the lock (this program, or another that takes it as serial tools do).
+TEST_F(CZELSerialDeviceTest, AHeldPortIsNotOpenedAtAll)
+{
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0) << std::strerror(errno);
+    ASSERT_GE(::inotify_add_watch(watch, peerPath.c_str(), IN_OPEN), 0) << std::strerror(errno);
+    const auto opens = [watch] {
+        int count = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < n; ++count) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return count;
+    };
+
+    CZELSerialDevice second;
+    EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), EBUSY);
+    EXPECT_EQ(second.LastOpenStep(), CZELSerialDevice::OpenStep::Lock);
+    EXPECT_EQ(opens(), 0);
+
+    port.Close();
+    const int other = ::open(peerPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0) << std::strerror(errno);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    EXPECT_EQ(opens(), 1);
+    EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), EBUSY);
+    EXPECT_EQ(opens(), 0);
+    ::close(other);
+    EXPECT_EQ(second.Open(peerPath, 115200, CZELSerialDevice::Parity::None), 0);
+    EXPECT_EQ(opens(), 1);
+    ::close(watch);
 }
 
 TEST_F(CZELSerialDeviceTest, ReadEndsAtDeadlineOrWake)

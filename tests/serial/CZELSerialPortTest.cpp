@@ -9,17 +9,20 @@
 #include "zel/foundation/ZELStatus.h"
 #include "zel/platform/ZELSerialPortList.h"
 #include "zel/platform/ZELSystemTime.h"
+#include "zel/platform/linux/CZELUdevHotPlugMonitor.h"
 #include "zel/queue/CZELMessageQueue.h"
 #include "zel/serial/CZELSerialPort.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -576,6 +579,39 @@ TEST(CZELUdevHotPlugMonitor, StartsWhereDeviceEventsCanBeHeardAndStops)
     EXPECT_FALSE(monitor->IsRunning());
     monitor->Stop();
     EXPECT_FALSE(monitor->IsRunning());
+}
+
+// Without a udev daemon (here, in a container, in an initramfs) the monitor hears the kernel: an
+// "add" made through sysfs for a serial port of this machine, as the kernel sends one when an
+// adapter is plugged in, is reported with the port's node.
+TEST(CZELUdevHotPlugMonitor, HearsTheKernelWhereNoUdevDaemonRuns)
+{
+    if (std::string(CZELUdevHotPlugMonitor::EventSource(CZELUdevHotPlugMonitor::kUdevControl)) != "kernel")
+        GTEST_SKIP() << "a udev daemon runs here: the monitor takes its events, and a test makes up none for it";
+    const std::vector<ZELPlatform::SerialPortInfo> ports = ZELPlatform::ListSerialPorts();
+    const std::string uevent = ports.empty() ? "" : "/sys/class/tty/" + ports.front().name + "/uevent";
+    if (uevent.empty() || ::access(uevent.c_str(), W_OK) != 0 || !CanOpenDeviceEventSocket())
+        GTEST_SKIP() << "no serial port whose kernel event this process may make and hear";
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<ZELSerialDeviceEvent> events;
+    CZELUdevHotPlugMonitor monitor;
+    ASSERT_EQ(monitor.Start([&](const ZELSerialDeviceEvent& event) {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+        arrived.notify_all();
+    }), 0);
+    std::ofstream(uevent) << "add\n";
+    std::unique_lock lock(mutex);
+    const bool heard = arrived.wait_for(lock, 10s, [&] {
+        return std::any_of(events.begin(), events.end(), [&](const ZELSerialDeviceEvent& e) {
+            return e.attached && e.port.path == ports.front().path;
+        });
+    });
+    lock.unlock();
+    monitor.Stop();
+    EXPECT_TRUE(heard) << "no attach of " << ports.front().path;
 }
 
 TEST(TarnPorts, ListsThePortsAsTextAndJson)

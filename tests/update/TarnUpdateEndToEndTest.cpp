@@ -294,6 +294,9 @@ TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
 
     const ZELTest::ProcessResult first = Run("update --yes");
     ASSERT_EQ(first.exitCode, 1) << first.output;
+    // The report names the port that went away.
+    EXPECT_NE(first.output.find("the port " + server->Path() + " went away at command 0x31"), std::string::npos)
+        << first.output;
     server->Inspect([](CSimDevice& device) {
         EXPECT_EQ(device.BootLoaderOwner(), CSimDevice::Processor::LCPU);
     });

@@ -72,6 +72,11 @@ std::string CZELSTM32BootLoader::DescribeFailureKind() const
     case Failure::WriteFailed:
         std::snprintf(text, sizeof text, "sending command 0x%02X failed: %s", m_lastCommand, std::strerror(m_lastError));
         return text;
+    case Failure::PortLost:
+        // The port's name may be long (a by-id link): it is not cut to the buffer.
+        std::snprintf(text, sizeof text, " went away at command 0x%02X (adapter unplugged or cable pulled?): %s",
+            m_lastCommand, std::strerror(m_lastError));
+        return "the port " + m_port.Path() + text;
     case Failure::Nack:
         std::snprintf(text, sizeof text, "NACK (0x1F) to command 0x%02X", m_lastCommand);
         return text;
@@ -132,8 +137,7 @@ int CZELSTM32BootLoader::stm32h_connect_to_bl()
             m_failure = Failure::None;
             return kOk;
         }
-        const bool lineFailed = m_failure == Failure::WriteFailed || m_failure == Failure::ReadFailed
-            || m_failure == Failure::PortNotOpen;
+        const bool lineFailed = LineFailed() || m_failure == Failure::PortNotOpen;
         if (lineFailed || bound.Expired())
             return kNoSync;
     }
@@ -425,7 +429,7 @@ int CZELSTM32BootLoader::ExpectAck()
 
 int CZELSTM32BootLoader::ExpectAck(const CZELDeadline& deadline)
 {
-    if (m_failure == Failure::WriteFailed)
+    if (m_failure == Failure::WriteFailed || m_failure == Failure::PortLost)
         return kProtocolFailed;
     const int answer = ReadByte(deadline);
     if (answer == kAck)
@@ -474,6 +478,9 @@ bool CZELSTM32BootLoader::TakeReadResult(CZELSerialDevice::IoResult result)
         m_failure = Failure::PortNotOpen;
         return false;
     case CZELSerialDevice::IoResult::Gone:
+        m_failure = Failure::PortLost;
+        m_lastError = m_port.LastError();
+        return false;
     case CZELSerialDevice::IoResult::Failed:
         m_failure = Failure::ReadFailed;
         m_lastError = m_port.LastError();
@@ -485,11 +492,17 @@ bool CZELSTM32BootLoader::TakeReadResult(CZELSerialDevice::IoResult result)
 bool CZELSTM32BootLoader::WriteBytes(const unsigned char* bytes, std::size_t count)
 {
     std::size_t written = 0;
-    if (m_port.Write(bytes, count, written, AnswerDeadline()) == CZELSerialDevice::IoResult::Done)
+    const CZELSerialDevice::IoResult result = m_port.Write(bytes, count, written, AnswerDeadline());
+    if (result == CZELSerialDevice::IoResult::Done)
         return true;
-    if (m_failure != Failure::WriteFailed) {
-        m_failure = Failure::WriteFailed;
+    if (m_failure != Failure::WriteFailed && m_failure != Failure::PortLost) {
+        m_failure = result == CZELSerialDevice::IoResult::Gone ? Failure::PortLost : Failure::WriteFailed;
         m_lastError = m_port.LastError();
     }
     return false;
+}
+
+bool CZELSTM32BootLoader::LineFailed() const
+{
+    return m_failure == Failure::WriteFailed || m_failure == Failure::ReadFailed || m_failure == Failure::PortLost;
 }

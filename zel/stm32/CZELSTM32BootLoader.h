@@ -40,6 +40,7 @@ public:
         Timeout,     // no answer byte in time
         ReadFailed,  // errno in LastError()
         WriteFailed, // errno in LastError()
+        PortLost,    // the port went away (adapter unplugged, cable pulled); errno in LastError()
         Nack,        // the bootloader refused
         Unexpected,  // some other byte, in LastByte()
         BlockNotAcknowledged, // the device never confirmed a firmware block
@@ -151,6 +152,8 @@ private:
     // Maps a read's result to the failure kept for the log; true for Done.
     bool TakeReadResult(CZELSerialDevice::IoResult result);
     bool WriteBytes(const unsigned char* bytes, std::size_t count);
+    // The line itself failed (a read, a write, the port gone), as opposed to the bootloader's answer.
+    bool LineFailed() const;
 
     long AddOutput(const std::string& message, _ZELSystemLogExEventType type);
     long AddText(long text, _ZELSystemLogExEventType type);

@@ -405,7 +405,7 @@ long CZELSTM32BootLoader::ProbeBootloader(const std::string& portName, Identity&
     };
     waitForQuiet();
     bool answered = TrySynchronise(CZELDeadline(ZELTimes().stm32SyncAttempt)) == 0;
-    if (!answered && m_failure != Failure::WriteFailed && m_failure != Failure::ReadFailed) {
+    if (!answered && !LineFailed()) {
         // A bootloader left in the middle of a command (the cable went during a block) takes what
         // comes as the rest of it: enough synchronisation bytes end any command with a NACK, and
         // once the answers have stopped, one more byte is answered on its own.

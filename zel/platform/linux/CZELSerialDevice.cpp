@@ -1,20 +1,27 @@
 #include "zel/platform/CZELSerialDevice.h"
 
+#include "zel/platform/linux/CZELLowLatencyHold.h"
+
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -35,6 +42,55 @@ bool IsDeviceGone(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
 }
 
+// Whether an open file holds a flock on the node at `path`, as /proc/locks lists it
+// ("1: FLOCK  ADVISORY  WRITE 1234 00:05:567 0 EOF": the node's device in hex, then its inode).
+bool LockedByAnOpener(const std::string& path)
+{
+    struct stat node{};
+    if (::stat(path.c_str(), &node) != 0)
+        return false;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK")
+            continue; // "->" marks a waiter, not a holder
+        unsigned int deviceMajor = 0, deviceMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &deviceMajor, &deviceMinor, &inode) == 3
+            && deviceMajor == major(node.st_dev) && deviceMinor == minor(node.st_dev) && inode == node.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// The flag word of an open serial port through TIOCGSERIAL/TIOCSSERIAL, the rest of its record kept.
+class SerialFlags : public CZELLowLatencyHold::Access
+{
+public:
+    explicit SerialFlags(int fd)
+        : m_fd(fd)
+    {
+    }
+    int Get(int& flags) override
+    {
+        if (::ioctl(m_fd, TIOCGSERIAL, &m_record) != 0)
+            return errno;
+        flags = m_record.flags;
+        return 0;
+    }
+    int Set(int flags) override
+    {
+        m_record.flags = flags;
+        return ::ioctl(m_fd, TIOCSSERIAL, &m_record) != 0 ? errno : 0;
+    }
+
+private:
+    int m_fd;
+    serial_struct m_record{};
+};
+
 } // namespace
 
 struct CZELSerialDevice::Native
@@ -44,6 +100,7 @@ struct CZELSerialDevice::Native
     int interruptFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     int peerFd = -1; // kept open by the pseudo-terminal side so the peer may close and reopen
     bool hangUp = false;
+    CZELLowLatencyHold lowLatency;
 };
 
 CZELSerialDevice::CZELSerialDevice()
@@ -139,10 +196,19 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     if (rate == std::end(kBaudRates))
         return m_lastSystemError = m_lastError = EINVAL;
 
+    // The kernel raises DTR and RTS at every open of a tty (unless its rate is 0), also on a line
+    // another program holds, and a second opener that then finds the lock leaves them raised there:
+    // a port whose lock is taken is not opened at all.
+    m_openStep = OpenStep::Lock;
+    if (LockedByAnOpener(path))
+        return m_lastSystemError = m_lastError = EBUSY;
+    m_openStep = OpenStep::Open;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return m_lastSystemError = m_lastError = errno;
+    SerialFlags flags(fd);
     const auto fail = [&](int error) {
+        m_native->lowLatency.Release(flags);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return m_lastSystemError = m_lastError = error;
@@ -154,8 +220,18 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
     // included) that take it too, as every well-behaved serial tool does.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    // DTR and RTS off at once: the device family reads them as reset and boot lines, and the pulse
+    // the open gave them lasts until here. A pseudo-terminal has no modem lines and refuses the
+    // request, which is harmless; a real failure is found by the second request below.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
         return fail(errno);
+
+    // A refusal costs nothing but speed: the line works all the same.
+    struct stat node{};
+    if (::fstat(fd, &node) == 0 && CZELLowLatencyHold::HasLatencyTimer("/sys", major(node.st_rdev), minor(node.st_rdev)))
+        m_native->lowLatency.Take(flags);
 
     termios settings{};
     m_openStep = OpenStep::ReadSettings;
@@ -183,9 +259,8 @@ int CZELSerialDevice::Open(const std::string& path, unsigned int baud, Parity pa
             return fail(error);
     }
 
-    // DTR and RTS off: the device family reads them as reset and boot lines. A pseudo-terminal
-    // has no modem lines and refuses the request, which is harmless.
-    int lines = TIOCM_DTR | TIOCM_RTS;
+    // Again: a line left at rate 0 by another program got no pulse at the open, but the drivers
+    // raise DTR and RTS when the rate goes from 0 to another.
     if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL && errno != ENOTSUP)
         return fail(errno);
 
@@ -235,6 +310,10 @@ void CZELSerialDevice::Close()
         ::close(m_native->peerFd);
     m_native->peerFd = -1;
     if (m_native->fd >= 0) {
+        // The adapter's latency as its owner had it; refused when it is gone, and a new one
+        // starts with its own.
+        SerialFlags flags(m_native->fd);
+        m_native->lowLatency.Release(flags);
         // The exclusive flag belongs to the terminal, not to this descriptor: left set, it would
         // outlive the close (a pseudo-terminal lives on) and refuse every later non-root open.
         ::ioctl(m_native->fd, TIOCNXCL);

@@ -16,6 +16,15 @@
 #include <memory>
 #include <system_error>
 
+const char* CZELUdevHotPlugMonitor::EventSource(const std::string& udevControl)
+{
+    // With a udev daemon: its events, sent once it has finished with a device, so its links and
+    // properties are there. Without one (a container, an initramfs, a minimal system) nothing is
+    // ever sent there; the kernel's own events tell the same, and devtmpfs has made or removed the
+    // node before the kernel sends them.
+    return ::access(udevControl.c_str(), F_OK) == 0 ? "udev" : "kernel";
+}
+
 CZELUdevHotPlugMonitor::CZELUdevHotPlugMonitor() = default;
 
 CZELUdevHotPlugMonitor::~CZELUdevHotPlugMonitor() { Stop(); }
@@ -39,8 +48,7 @@ int CZELUdevHotPlugMonitor::Start(Callback callback)
     m_udev = ::udev_new();
     if (m_udev == nullptr)
         return fail(errno);
-    // Events after udev has finished with a device, so its links and properties are there.
-    m_monitor = ::udev_monitor_new_from_netlink(m_udev, "udev");
+    m_monitor = ::udev_monitor_new_from_netlink(m_udev, EventSource(kUdevControl));
     if (m_monitor == nullptr)
         return fail(errno);
     if (::udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "tty", nullptr) < 0)

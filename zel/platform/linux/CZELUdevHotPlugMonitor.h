@@ -4,16 +4,24 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <thread>
 
 struct udev;
 struct udev_monitor;
 
-// Hot-plug monitor on udev's event stream for the tty subsystem; its thread waits with poll() on the
-// monitor's socket and an eventfd that Stop() signals, so it costs nothing while nothing happens.
+// Hot-plug monitor on udev's event stream for the tty subsystem, or the kernel's where no udev
+// daemon runs; its thread waits with poll() on the monitor's socket and an eventfd that Stop()
+// signals, so it costs nothing while nothing happens.
 class CZELUdevHotPlugMonitor : public IZELHotPlugMonitor
 {
 public:
+    // The socket udev's daemon listens on while it runs.
+    static constexpr const char* kUdevControl = "/run/udev/control";
+    // The netlink source of the events: "udev" while its daemon runs (`udevControl` exists), else
+    // "kernel".
+    static const char* EventSource(const std::string& udevControl);
+
     CZELUdevHotPlugMonitor();
     CZELUdevHotPlugMonitor(const CZELUdevHotPlugMonitor&) = delete;
     CZELUdevHotPlugMonitor& operator=(const CZELUdevHotPlugMonitor&) = delete;
