@@ -135,8 +135,14 @@ s1_port=$sim_port
 
 "$here/make-initramfs.sh" "$kernel" "$out/initramfs.cpio" || broken "the initramfs could not be made"
 cp "$here/guest-checks.sh" "$out/share/"
+# The program travels in the share: the guest's /tmp hides the host's, where a build may live. Its
+# library and plug-in keep their places beside it.
+build=$(dirname "$(dirname "$tarn")")
+mkdir -p "$out/share/program/bin" "$out/share/program/lib"
+cp "$tarn" "$out/share/program/bin/"
+cp -P "$build"/lib/libzel.so* "$build"/lib/Scriva.so "$out/share/program/lib/" || broken "the program could not be copied"
 {
-  printf 'TARN=%q\n' "$tarn"
+  printf 'TARN=%q\n' "/tmp/share/program/bin/$(basename "$tarn")"
   printf 'ONLY=%q\n' "${TARN_VM_CHECKS:-}"
 } >"$out/share/config.sh"
 
