@@ -6,6 +6,7 @@
 #include "zel/foundation/ZELStatus.h"
 #include "zel/platform/ZELCrashSignals.h"
 #include "zel/platform/ZELProcess.h"
+#include "support/ZELTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -81,25 +82,14 @@ private:
     fs::path m_path;
 };
 
-struct ProcessResult
-{
-    int exitCode = -1;
-    std::string output; // standard output and error, lines ending in "\n"
-};
+using ZELTest::ProcessResult;
 
-// Runs `program` in `folder` through the command processor and collects what it writes.
+// Runs `program` in `folder` through the command processor and collects what it writes, lines
+// ending in "\n".
 ProcessResult RunIn(const fs::path& folder, const fs::path& program, const std::string& arguments)
 {
-    const std::string command = "cd /d \"" + folder.string() + "\" && \"" + program.string() + "\" " + arguments + " 2>&1";
-    ProcessResult result;
-    std::FILE* pipe = _popen(command.c_str(), "rb");
-    if (pipe == nullptr)
-        return result;
-    char buffer[4096];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, count);
-    result.exitCode = _pclose(pipe);
+    ProcessResult result
+        = ZELTest::RunProgram("cd /d \"" + folder.string() + "\" && \"" + program.string() + "\" " + arguments);
     for (auto cr = result.output.find("\r\n"); cr != std::string::npos; cr = result.output.find("\r\n", cr))
         result.output.erase(cr, 1);
     return result;
