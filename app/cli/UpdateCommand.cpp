@@ -223,6 +223,7 @@ const char* OutcomeName(StartOutcome outcome, long state)
     case StartOutcome::Declined: return "declined";
     case StartOutcome::UpdateStarted: return state == UPDATER_STATE_SUCCEEDED ? "updated" : "failed";
     case StartOutcome::Cancelled: return "cancelled";
+    case StartOutcome::NoFirmware: return "no-firmware";
     case StartOutcome::RecoveryStarted: return "failed"; // never left after the update thread
     }
     return "";

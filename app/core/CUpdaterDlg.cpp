@@ -1051,6 +1051,46 @@ const char* CUpdaterDlg::TargetOutcomeName(TargetOutcome outcome)
     return "";
 }
 
+const char* CUpdaterDlg::VerificationName(Verification verification)
+{
+    switch (verification) {
+    case Verification::NotAsked: return "not-asked";
+    case Verification::Verified: return "verified";
+    case Verification::NotVerified: return "not-verified";
+    }
+    return "";
+}
+
+const char* CUpdaterDlg::ConfirmationName(Confirmation confirmation)
+{
+    switch (confirmation) {
+    case Confirmation::NotAsked: return "not-asked";
+    case Confirmation::Confirmed: return "confirmed";
+    case Confirmation::Unconfirmed: return "unconfirmed";
+    case Confirmation::NotConfirmed: return "not-confirmed";
+    }
+    return "";
+}
+
+const char* CUpdaterDlg::StateName(long state)
+{
+    switch (state) {
+    case UPDATER_STATE_READY: return "ready";
+    case UPDATER_STATE_PREPARING: return "preparing";
+    case UPDATER_STATE_CCPU: return "ccpu";
+    case UPDATER_STATE_KCPU: return "kcpu";
+    case UPDATER_STATE_LCPU: return "lcpu";
+    case UPDATER_STATE_MCPU: return "mcpu";
+    case UPDATER_STATE_CAN_DRIVER: return "mcpu-can-driver";
+    case UPDATER_STATE_ECPU: return "ecpu";
+    case UPDATER_STATE_RCPU: return "rcpu";
+    case UPDATER_STATE_VELTRIX: return "veltrix";
+    case UPDATER_STATE_FAILED: return "failed";
+    case UPDATER_STATE_SUCCEEDED: return "succeeded";
+    default: return "unknown";
+    }
+}
+
 void CUpdaterDlg::RunTarget(UpdateTarget target)
 {
     if (m_cancelRequested.load()) {

@@ -73,6 +73,7 @@ enum class StartOutcome
     Declined,         // the operator answered No (state 0)
     UpdateStarted,    // the update thread runs
     Cancelled,        // stopped by RequestCancel before the question (state 0)
+    NoFirmware,       // the firmware folder is missing, unreadable, empty or has nothing for this device (state 11)
     // A processor waiting in its bootloader is flashed again on the update thread, which then starts
     // anew; GetStartOutcome tells how that start ended once the thread has.
     RecoveryStarted,
@@ -105,12 +106,39 @@ struct RecoveryResult
     std::function<RecoveryResult()> flash;
 };
 
+// Whether the image was read back from the processor after it was written.
+enum class Verification
+{
+    NotAsked,    // no read-back was asked for, or the transfer has none
+    Verified,    // read back and equal
+    NotVerified, // asked for, but the bootloader could not read it back (the note says why)
+};
+
+// What the device reported of an updated target when it was identified again after the update.
+enum class Confirmation
+{
+    NotAsked,     // the target was not updated, or the run ended before the check
+    Confirmed,    // the device reports the version of the file
+    Unconfirmed,  // the device reports another version: the update failed
+    NotConfirmed, // the device cannot report this target's version (the note says why)
+};
+
 struct TargetResult
 {
     UpdateTarget target = UPDATE_TARGET_COUNT;
     std::string name;    // "KCPU", "ECPU <expander type>"
     TargetOutcome outcome = TargetOutcome::Updated;
     std::string step;    // where and why it failed, for the operator; empty when updated
+    std::string file;    // the firmware file it was given
+    std::string from;    // the version the device reported before
+    std::string to;      // the file's version
+    std::uint32_t bytes = 0; // bytes the processor took
+    double seconds = 0;  // from the request to the end of the transfer
+    Verification verification = Verification::NotAsked;
+    std::string verificationNote;
+    Confirmation confirmation = Confirmation::NotAsked;
+    std::string reportedVersion; // what the device reported after the update
+    std::string confirmationNote;
 };
 
 // The update program without its toolkit: the update context, the handlers of the device's answers,
@@ -189,6 +217,10 @@ public:
     // The application state shown while the target is flashed.
     static long StateOfTarget(UpdateTarget target);
     static const char* TargetOutcomeName(TargetOutcome outcome);
+    static const char* VerificationName(Verification verification);
+    static const char* ConfirmationName(Confirmation confirmation);
+    // "ready", "preparing", "kcpu", ..., "failed", "succeeded"; "unknown" for a value without a name.
+    static const char* StateName(long state);
     // The last percentage shown on the progress bar.
     int GetProgress() const { return m_progress.load(); }
     // Wait until the answer handler raises the flag or the deadline passes; true when it is set.
