@@ -48,6 +48,14 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
         if (IsFirmwareFileName(it->path().filename().string()))
             matches.push_back(*it);
     m_rejected.clear();
+    m_passedOver.clear();
+    m_folderError.clear();
+    if (error) {
+        m_folderState = error == std::errc::no_such_file_or_directory ? FolderState::Missing : FolderState::Unreadable;
+        m_folderError = error.message();
+        return -1;
+    }
+    m_folderState = FolderState::NoFiles;
     if (matches.empty())
         return -1;
     std::sort(matches.begin(), matches.end(),
@@ -75,8 +83,10 @@ long CFirmwareCatalogue::ScanFirmwareFolder()
                 + files.GetFileTypeAsString(header.fileType) + ", " + ZELHeaderText(header.version) + ", "
                 + ZELHeaderText(header.info1) + ", " + ZELHeaderText(header.info2) + ")",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
-        if (header.fileType >= 1 && header.fileType <= SLOT_COUNT)
+        if (header.fileType >= 1 && header.fileType <= SLOT_COUNT) {
             KeepNewestFile(header, path, static_cast<int>(header.fileType));
+            m_folderState = FolderState::Read;
+        }
     }
     return 0;
 }
@@ -138,9 +148,20 @@ long CFirmwareCatalogue::KeepNewestFile(const _FILE_HEADER& header, const std::s
     CZELFileHeader& files = GetZELFileHeader();
     const long storedVersion = files.GetVersionAsInteger(ZELHeaderText(stored.header.version).c_str());
     const long newVersion = files.GetVersionAsInteger(ZELHeaderText(header.version).c_str());
+    const std::string type = files.GetFileTypeAsString(header.fileType);
     if (storedVersion < newVersion) {
+        if (!stored.path.empty())
+            m_passedOver.push_back({ stored.path,
+                type + " " + ZELHeaderText(stored.header.version) + ": " + path + " (" + ZELHeaderText(header.version)
+                    + ") is newer and was taken" });
         stored.path = path;
         stored.header = header;
+    } else if (!stored.path.empty()) {
+        m_passedOver.push_back({ path,
+            type + " " + ZELHeaderText(header.version) + ": "
+                + (storedVersion == newVersion ? "a second file with the same version; " + stored.path + " was taken"
+                                               : "older than " + stored.path + " (" + ZELHeaderText(stored.header.version)
+                                                   + "), which was taken") });
     }
     return ZEL_STATUS_SUCCESS;
 }

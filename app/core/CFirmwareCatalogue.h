@@ -47,6 +47,21 @@ public:
     };
     // In the order of the scan's warnings.
     const std::vector<RejectedFile>& RejectedFiles() const { return m_rejected; }
+    // Sound files that another file of their type outranked (same or newer version), with the reason.
+    const std::vector<RejectedFile>& PassedOverFiles() const { return m_passedOver; }
+
+    // What the last scan found of the folder itself.
+    enum class FolderState
+    {
+        NotScanned,
+        Missing,
+        Unreadable, // FolderError() says why
+        NoFiles,    // readable, but without a usable firmware file
+        Read,
+    };
+    FolderState GetFolderState() const { return m_folderState; }
+    const std::string& FolderError() const { return m_folderError; }
+    const std::string& Folder() const { return m_folder; }
 
     // The status of a file that `ReadFileHeader` read with `readStatus`: a sound file with an
     // empty payload cannot be flashed and reads ZEL_STATUS_WRONG_FORMAT.
@@ -63,4 +78,7 @@ private:
     AppLogSink m_log;
     std::array<FirmwareSlot, SLOT_COUNT> m_slots {};
     std::vector<RejectedFile> m_rejected;
+    std::vector<RejectedFile> m_passedOver;
+    FolderState m_folderState = FolderState::NotScanned;
+    std::string m_folderError;
 };

@@ -43,7 +43,8 @@ std::string CUpdateJournal::ToJson(const std::vector<JournalEntry>& entries)
             { "transfer", e.transfer }, { "file", e.file }, { "version", e.version }, { "crc", e.crc },
             { "step", e.step }, { "bytesWritten", e.bytesWritten }, { "chipId", e.chipId },
             { "bootloaderVersion", e.bootloaderVersion }, { "outcome", e.outcome }, { "detail", e.detail },
-            { "recovery", e.recovery } });
+            { "recovery", e.recovery }, { "confirmation", e.confirmation },
+            { "confirmedVersion", e.confirmedVersion } });
     // Invalid UTF-8 (a file name of another code page) is replaced rather than refused.
     return Json { { "format", kFormat }, { "entries", list } }.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -92,6 +93,8 @@ bool CUpdateJournal::FromJson(const std::string& text, std::vector<JournalEntry>
             e.outcome = item.at("outcome").get<std::string>();
             e.detail = item.value("detail", std::string());
             e.recovery = item.value("recovery", false);
+            e.confirmation = item.value("confirmation", std::string());
+            e.confirmedVersion = item.value("confirmedVersion", std::string());
             entries.push_back(std::move(e));
         }
     } catch (const Json::exception& failure) {

@@ -30,6 +30,10 @@ struct JournalEntry
     std::string outcome = "running";
     std::string detail;            // where and why it failed
     bool recovery = false;         // flashed again after an interrupted update
+    // What the device said after the update: "confirmed", "unconfirmed", "not-confirmed"; empty when
+    // it was not asked. The version it reported.
+    std::string confirmation;
+    std::string confirmedVersion;
 
     // A bootloader transfer that was under way and did not end with the start of the new firmware:
     // the processor is left in its bootloader.

@@ -1,8 +1,11 @@
 #include "app/core/CUpdatePlanner.h"
 
 #include "app/core/UpdateTexts.h"
+#include "zel/firmware/CZELFileHeader.h"
 #include "zel/foundation/ZELConversions.h"
 #include "zel/foundation/ZELStatus.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -205,4 +208,75 @@ void CUpdatePlanner::AddOutput(const std::string& message, _ZELSystemLogExEventT
 {
     if (m_log)
         m_log(message, type);
+}
+
+std::vector<int> CUpdatePlanner::SlotsOfDevice(const DeviceInformation& device) const
+{
+    const unsigned short type = device.hardwareType;
+    if (m_settings.mcpuMode && IsVhx(type))
+        return { SLOT_CAN_DRIVER };
+    std::vector<int> slots;
+    if (IsQtr(type))
+        slots = { SLOT_CCPU_TYPE1, SLOT_KCPU, SLOT_LCPU, SLOT_ECPU };
+    if (IsVhx(type))
+        slots = { SLOT_CCPU_TYPE2, SLOT_KCPU, SLOT_LCPU, SLOT_MCPU, SLOT_ECPU };
+    if ((type & 0xF000) == 0x3000 || (type == 0 && m_settings.oksWorkaround) || device.ombraPresent != 0)
+        slots.push_back(SLOT_RCPU);
+    if (type == 0x0091)
+        slots.push_back(SLOT_VELTRIX);
+    if (type == 0x1080)
+        slots.push_back(SLOT_CCPU_TYPE9);
+    return slots;
+}
+
+std::string CUpdatePlanner::MissingFirmware(const DeviceInformation& device) const
+{
+    const std::string folder = m_catalogue.Folder();
+    char text[1024];
+    switch (m_catalogue.GetFolderState()) {
+    case CFirmwareCatalogue::FolderState::Missing:
+        std::snprintf(text, sizeof text, GetUpdateText(APP_TEXT_NO_FIRMWARE_FOLDER), folder.c_str());
+        return text;
+    case CFirmwareCatalogue::FolderState::Unreadable:
+        std::snprintf(text, sizeof text, GetUpdateText(APP_TEXT_FIRMWARE_FOLDER_UNREADABLE), folder.c_str(),
+            m_catalogue.FolderError().c_str());
+        return text;
+    case CFirmwareCatalogue::FolderState::NoFiles:
+        std::snprintf(text, sizeof text, GetUpdateText(APP_TEXT_FIRMWARE_FOLDER_EMPTY), folder.c_str());
+        return text;
+    default:
+        break;
+    }
+    const std::vector<int> slots = SlotsOfDevice(device);
+    // An unknown device has its own message.
+    if (slots.empty())
+        return {};
+    std::string processors;
+    for (const int slot : slots) {
+        if (!m_catalogue.Slot(slot).path.empty())
+            return {};
+        processors += (processors.empty() ? "" : ", ") + GetZELFileHeader().GetFileTypeAsString(slot);
+    }
+    std::snprintf(text, sizeof text, GetUpdateText(APP_TEXT_NO_FIRMWARE_FOR_DEVICE), folder.c_str(),
+        DeviceHardwareName(device.hardwareType).c_str(), processors.c_str());
+    std::string message = text;
+    if (const std::string passedOver = PassedOverText(device); !passedOver.empty())
+        message += "\r\n\r\n" + passedOver;
+    return message;
+}
+
+std::string CUpdatePlanner::PassedOverText(const DeviceInformation& device) const
+{
+    std::string lines;
+    const std::vector<int> slots = SlotsOfDevice(device);
+    for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot) {
+        const FirmwareSlot& file = m_catalogue.Slot(slot);
+        if (file.path.empty() || std::find(slots.begin(), slots.end(), slot) != slots.end())
+            continue;
+        lines += "\r\n- " + file.path + ": " + GetZELFileHeader().GetFileTypeAsString(slot) + " "
+            + ZELHeaderText(file.header.version) + " is not for this " + DeviceHardwareName(device.hardwareType);
+    }
+    for (const CFirmwareCatalogue::RejectedFile& file : m_catalogue.PassedOverFiles())
+        lines += "\r\n- " + file.path + ": " + file.cause;
+    return lines.empty() ? std::string() : GetUpdateText(APP_TEXT_FILES_PASSED_OVER) + lines;
 }

@@ -5,6 +5,7 @@
 #include "app/core/DeviceInformation.h"
 
 #include <array>
+#include <vector>
 #include <string>
 
 // The settings the planning reads.
@@ -61,6 +62,14 @@ public:
 
     // Plans the update of the device; writes the selected byte of each expander entry.
     UpdatePlan Plan(DeviceInformation& device);
+    // Why there is nothing to plan with for this device (no folder, an unreadable or empty one, no
+    // file for any of its processors), naming the folder; empty when a file for it is there.
+    std::string MissingFirmware(const DeviceInformation& device) const;
+    // The files the catalogue passed over for this device, one line each with the reason; empty
+    // when none.
+    std::string PassedOverText(const DeviceInformation& device) const;
+    // The catalogue slots whose files this device's processors take.
+    std::vector<int> SlotsOfDevice(const DeviceInformation& device) const;
 
 private:
     void PlanProcessors(DeviceInformation& device, UpdatePlan& plan);

@@ -12,7 +12,9 @@
 #include "zel/queue/CZELMessageQueue.h"
 #include "zel/serial/ZELProtocol.h"
 #include "zel/stm32/CZELSTM32BootLoader.h"
+#include "zel/platform/ZELFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -77,9 +79,30 @@ std::string BootLoaderStep(unsigned char command)
     }
 }
 
+// A status in words, its name kept for whoever looks it up.
+std::string StatusInWords(long status)
+{
+    const char* words = nullptr;
+    switch (status) {
+    case ZEL_STATUS_FILE_ERROR: words = "the file cannot be opened or read"; break;
+    case ZEL_STATUS_INVALID_CRC: words = "its content is damaged (its checksum does not match)"; break;
+    case ZEL_STATUS_NOT_FOUND: words = "it is no firmware file"; break;
+    case ZEL_STATUS_WRONG_FORMAT: words = "it holds no image"; break;
+    case ZEL_STATUS_NO_MEMORY: words = "there is not enough memory"; break;
+    case ZEL_STATUS_BUSY: words = "the port is busy"; break;
+    default: words = "it failed"; break;
+    }
+    return std::string(words) + " (" + GetZELStatusAsString(status) + ")";
+}
+
 std::string DecryptionFailed(long status)
 {
-    return Format("The firmware file could not be decrypted: %s.", GetZELStatusAsString(status).c_str());
+    return Format("The firmware file could not be decrypted: %s.", StatusInWords(status).c_str());
+}
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 } // namespace
@@ -92,6 +115,8 @@ CUpdateProcedures::CUpdateProcedures(CUpdaterDlg& dialog, std::string journalPat
         m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t),
             [this](CUpdaterDlg&, UpdateTarget target) { return RunTarget(target); });
     m_dialog.SetRecoveryProcedure([this] { return RecoverWaitingBootloader(); });
+    m_dialog.SetPreflightProcedure([this] { return CheckPCSide(); });
+    m_dialog.SetConfirmationListener([this](const std::vector<TargetResult>& results) { JournalConfirmations(results); });
 }
 
 CUpdateProcedures::~CUpdateProcedures()
@@ -102,6 +127,8 @@ CUpdateProcedures::~CUpdateProcedures()
     for (int t = 0; t < UPDATE_TARGET_COUNT; ++t)
         m_dialog.SetTargetProcedure(static_cast<UpdateTarget>(t), nullptr);
     m_dialog.SetRecoveryProcedure(nullptr);
+    m_dialog.SetPreflightProcedure(nullptr);
+    m_dialog.SetConfirmationListener(nullptr);
     ReleaseCANDriverImage();
 }
 
@@ -134,12 +161,16 @@ CUpdateProcedures::Procedure CUpdateProcedures::Bootloader(UpdateTarget target, 
     const std::string& deviceVersion, Builder request, ReadyFlag flag, int divisor, Duration before, int slot,
     std::optional<Duration> after) const
 {
-    return Procedure { target, name, PlanLine(name, deviceVersion, slot), std::move(request), flag, divisor, 100,
+    return Procedure { target, name, PlanLine(name, deviceVersion, slot), deviceVersion, std::move(request), flag, divisor, 100,
         before, Transfer::Bootloader, slot, after };
 }
 
 long CUpdateProcedures::RunTarget(UpdateTarget target)
 {
+    if (const std::string unreachable = m_dialog.GetDeviceUnreachable(); !unreachable.empty()) {
+        ReportUnreachable(target, unreachable);
+        return CUpdaterDlg::TARGET_ERRORS_REPORTED;
+    }
     const CZELTimeTable& times = ZELTimes();
     const DeviceInformation device = m_dialog.GetDeviceInformation();
     auto builder = [](std::uint16_t (CZELCommandSet::*prepare)(std::uint8_t*)) -> Builder {
@@ -173,6 +204,7 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
             READY_MCPU, 15, times.pauseMedium, SLOT_MCPU, times.pauseRestart);
         break;
     case UPDATE_TARGET_MCPU_CAN_DRIVER: {
+        const Clock::time_point start = Clock::now();
         JournalEntry entry = NewEntry(CUpdaterDlg::TargetName(target), "module", SLOT_CAN_DRIVER);
         const std::size_t index = JournalBegin(entry);
         // The flash start replaces the module's firmware: the journal says so first.
@@ -180,9 +212,13 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
             entry.step = "switched";
             m_journal.Record(index, entry);
         };
-        const Outcome outcome = CANDriverOutcome(RunCANDriver(started));
+        Outcome outcome = CANDriverOutcome(RunCANDriver(started));
         JournalRecord(index, entry, outcome, Transfer::Module);
-        m_dialog.ReportTargetResult({ target, CUpdaterDlg::TargetName(target), outcome.outcome, outcome.step });
+        outcome.bytes = entry.bytesWritten;
+        outcome.seconds = SecondsSince(start);
+        const Procedure module { target, CUpdaterDlg::TargetName(target), {}, ZELHeaderText(device.canDriverVersion),
+            {}, READY_MCPU, 0, 0, {}, Transfer::Module, SLOT_CAN_DRIVER, std::nullopt };
+        m_dialog.ReportTargetResult(ResultOf(module, outcome));
         return CUpdaterDlg::TARGET_ERRORS_REPORTED;
     }
     case UPDATE_TARGET_KCPU:
@@ -208,7 +244,7 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
         return ZEL_STATUS_NOT_IMPLEMENTED;
     }
     const Outcome outcome = RunProcedure(*procedure);
-    m_dialog.ReportTargetResult({ target, procedure->name, outcome.outcome, outcome.step });
+    m_dialog.ReportTargetResult(ResultOf(*procedure, outcome));
     return CUpdaterDlg::TARGET_ERRORS_REPORTED;
 }
 
@@ -217,6 +253,7 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
 
 CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& procedure)
 {
+    const Clock::time_point start = Clock::now();
     m_dialog.Log(procedure.planLine, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(procedure.slot);
     // A processor in its bootloader gets erased: it is never asked for an image that is not there.
@@ -226,8 +263,10 @@ CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& proc
         = NewEntry(procedure.name, procedure.transfer == Transfer::Bootloader ? "bootloader" : "device", procedure.slot);
     const std::size_t index = JournalBegin(entry);
     if (!RequestUntilReady(procedure)) {
-        const Outcome outcome { TargetOutcome::NotStarted, GetUpdateText(APP_TEXT_NO_ANSWER_TO_REQUEST) };
+        Outcome outcome { TargetOutcome::NotStarted, GetUpdateText(APP_TEXT_NO_ANSWER_TO_REQUEST) };
+        outcome.seconds = SecondsSince(start);
         JournalRecord(index, entry, outcome, procedure.transfer);
+        CheckReachable(procedure, outcome);
         return outcome;
     }
     // From here on a processor may be left in its bootloader: the journal says so first.
@@ -240,10 +279,23 @@ CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& proc
         Pause(*procedure.pauseAfter);
     // A file that could not be decrypted never reached the device.
     const bool transferred = m_transferStatus == ZEL_STATUS_SUCCESS || m_transferStatus == ZEL_STATUS_UNSPECIFIC_ERROR;
-    const Outcome outcome = result == ZEL_STATUS_SUCCESS
+    Outcome outcome = result == ZEL_STATUS_SUCCESS
         ? Outcome { TargetOutcome::Updated, {}, transferred }
         : Outcome { TargetOutcome::Failed, TransferFailureStep(procedure.transfer, result), transferred };
+    const CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();
+    outcome.seconds = SecondsSince(start);
+    outcome.bytes = transferred ? loader.LastBytesWritten() : 0;
+    if (procedure.transfer == Transfer::Bootloader && m_transferStatus == ZEL_STATUS_SUCCESS
+        && m_dialog.GetSettings().verifyAfterWrite) {
+        if (loader.LastVerified()) {
+            outcome.verification = Verification::Verified;
+        } else if (loader.LastVerifyRefused()) {
+            outcome.verification = Verification::NotVerified;
+            outcome.verificationNote = "read-out protection";
+        }
+    }
     JournalRecord(index, entry, outcome, procedure.transfer);
+    CheckReachable(procedure, outcome);
     return outcome;
 }
 
@@ -317,6 +369,161 @@ void CUpdateProcedures::JournalRecord(std::size_t index, JournalEntry& entry, co
     }
     entry.detail = outcome.step;
     m_journal.Record(index, entry);
+    if (!entry.recovery)
+        m_runEntries.emplace_back(entry.target, entry);
+}
+
+void CUpdateProcedures::JournalConfirmations(const std::vector<TargetResult>& results)
+{
+    // Read anew: another program may have written meanwhile; an entry is found by what it holds.
+    m_journal.Load();
+    const std::vector<JournalEntry> entries = m_journal.Entries();
+    std::vector<bool> used(m_runEntries.size(), false);
+    for (const TargetResult& result : results) {
+        if (result.confirmation == Confirmation::NotAsked)
+            continue;
+        for (std::size_t r = 0; r < m_runEntries.size(); ++r) {
+            const JournalEntry& mine = m_runEntries[r].second;
+            if (used[r] || m_runEntries[r].first != result.name || mine.outcome != "updated")
+                continue;
+            used[r] = true;
+            for (std::size_t i = entries.size(); i-- > 0;) {
+                const JournalEntry& stored = entries[i];
+                if (stored.time != mine.time || stored.port != mine.port || stored.target != mine.target
+                    || stored.file != mine.file)
+                    continue;
+                JournalEntry confirmed = stored;
+                confirmed.confirmation = CUpdaterDlg::ConfirmationName(result.confirmation);
+                confirmed.confirmedVersion = result.reportedVersion;
+                if (result.confirmation == Confirmation::Unconfirmed) {
+                    confirmed.outcome = "failed";
+                    confirmed.detail = result.step;
+                } else if (result.confirmation == Confirmation::NotConfirmed) {
+                    confirmed.detail = result.confirmationNote;
+                }
+                m_journal.Record(i, confirmed);
+                break;
+            }
+            break;
+        }
+    }
+    m_runEntries.clear();
+}
+
+TargetResult CUpdateProcedures::ResultOf(const Procedure& procedure, const Outcome& outcome) const
+{
+    const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(procedure.slot);
+    TargetResult result { procedure.target, procedure.name, outcome.outcome, outcome.step };
+    result.file = file.path;
+    result.from = procedure.from;
+    result.to = ZELHeaderText(file.header.version);
+    result.bytes = outcome.bytes;
+    result.seconds = outcome.seconds;
+    result.verification = outcome.verification;
+    result.verificationNote = outcome.verificationNote;
+    return result;
+}
+
+void CUpdateProcedures::ReportUnreachable(UpdateTarget target, const std::string& reason)
+{
+    const std::string step = Format(GetUpdateText(APP_TEXT_DEVICE_UNREACHABLE), reason.c_str());
+    if (target != UPDATE_TARGET_ECPU) {
+        const DeviceInformation device = m_dialog.GetDeviceInformation();
+        const std::string name = target == UPDATE_TARGET_RCPU && device.ombraPresent != 0
+            ? std::string("Ombra Box")
+            : CUpdaterDlg::TargetName(target);
+        m_dialog.ReportTargetResult({ target, name, TargetOutcome::NotStarted, step });
+        return;
+    }
+    const DeviceInformation device = m_dialog.GetDeviceInformation();
+    for (int i = 0; i < DEVICE_EXPANDER_TABLE_SIZE && device.expanders[i].type != 0; ++i) {
+        if (device.expanders[i].selected == 0)
+            continue;
+        TargetResult result { target, "ECPU " + GetZELECPUTypeAsString(device.expanders[i].type),
+            TargetOutcome::NotStarted, step };
+        result.expanderType = device.expanders[i].type;
+        result.expanderIndex = i;
+        m_dialog.ReportTargetResult(result);
+    }
+}
+
+bool CUpdateProcedures::PortComesBack()
+{
+    IUpdateLink& link = m_dialog.GetLink();
+    const Clock::time_point deadline = Clock::now() + ZELTimes().portReturnWindow;
+    for (;;) {
+        link.TerminateReceivingThread();
+        if (link.InitializeReceivingThread() == ZEL_STATUS_SUCCESS)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        Pause(ZELTimes().stepPoll);
+    }
+}
+
+void CUpdateProcedures::CheckReachable(const Procedure& procedure, const Outcome& outcome)
+{
+    const std::string port = Port();
+    const auto portGone = [&] { return Format("the port %s is gone", port.c_str()); };
+    const std::string reconnect = GetUpdateText(APP_TEXT_NEXT_RECONNECT);
+    if (outcome.outcome == TargetOutcome::Updated) {
+        if (m_restartStatus != ZEL_STATUS_SUCCESS && !PortComesBack())
+            m_dialog.SetDeviceUnreachable(portGone(), reconnect);
+        return;
+    }
+    const bool startedNewFirmware = m_transferStatus == ZEL_STATUS_SUCCESS;
+    if (outcome.outcome == TargetOutcome::Failed && procedure.transfer == Transfer::Bootloader && !startedNewFirmware) {
+        // It entered its bootloader and did not start a new firmware: the line leads to a bootloader now.
+        std::string reason = Format("the %s waits in its bootloader", procedure.name.c_str());
+        std::string next = Format(GetUpdateText(APP_TEXT_NEXT_FLASHED_FIRST), procedure.name.c_str());
+        if (m_restartStatus != ZEL_STATUS_SUCCESS && !PortComesBack()) {
+            reason += ", and " + portGone();
+            next = reconnect + " " + next;
+        }
+        m_dialog.SetDeviceUnreachable(reason, next);
+        return;
+    }
+    // The device answers as long as its port is there.
+    if (!PortComesBack())
+        m_dialog.SetDeviceUnreachable(portGone(), reconnect);
+}
+
+std::vector<std::string> CUpdateProcedures::CheckPCSide()
+{
+    std::vector<std::string> problems;
+    const UpdatePlan& plan = m_dialog.GetPlan();
+    static constexpr std::pair<UpdateTarget, int> kSlots[] = { { UPDATE_TARGET_CCPU_TYPE1, SLOT_CCPU_TYPE1 },
+        { UPDATE_TARGET_CCPU_TYPE2, SLOT_CCPU_TYPE2 }, { UPDATE_TARGET_KCPU, SLOT_KCPU },
+        { UPDATE_TARGET_LCPU, SLOT_LCPU }, { UPDATE_TARGET_RCPU, SLOT_RCPU }, { UPDATE_TARGET_MCPU, SLOT_MCPU },
+        { UPDATE_TARGET_MCPU_CAN_DRIVER, SLOT_CAN_DRIVER }, { UPDATE_TARGET_ECPU, SLOT_ECPU },
+        { UPDATE_TARGET_VELTRIX, SLOT_VELTRIX }, { UPDATE_TARGET_CCPU_TYPE9, SLOT_CCPU2 } };
+    std::uintmax_t largest = 0;
+    for (const auto& [target, slot] : kSlots) {
+        if (plan.selection[static_cast<std::size_t>(target)] == 0)
+            continue;
+        const std::string& path = m_dialog.GetCatalogue().Slot(slot).path;
+        std::vector<unsigned char> image;
+        const long decrypted = GetZELFileHeader().DecryptToMemory(path, image);
+        if (decrypted != ZEL_STATUS_SUCCESS)
+            problems.push_back(Format("The firmware file %s cannot be used: %s.", path.c_str(),
+                StatusInWords(decrypted).c_str()));
+        else if (image.empty())
+            problems.push_back(Format(GetUpdateText(APP_TEXT_EMPTY_IMAGE), path.c_str()));
+        largest = std::max<std::uintmax_t>(largest, image.size());
+    }
+    // The transfer image goes to the working folder, the log and the journal beside the journal.
+    const std::string journalFolder = [&] {
+        const std::size_t slash = m_journal.Path().find_last_of(ZELPlatform::kPathSeparators);
+        return slash == std::string::npos ? std::string(".") : m_journal.Path().substr(0, slash);
+    }();
+    for (const std::string& folder : { std::string("."), journalFolder }) {
+        if (const std::string problem = ZELPlatform::CheckFolderWritable(folder, largest); !problem.empty())
+            problems.push_back(Format("The folder %s cannot take the update's files: %s.", folder.c_str(),
+                problem.c_str()));
+    }
+    for (const std::string& problem : problems)
+        m_dialog.Log(problem, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    return problems;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -563,8 +770,22 @@ long CUpdateProcedures::RunExpanders()
             ZELHeaderText(file.header.version).c_str(), GetUpdateText(APP_TEXT_FILE), file.path.c_str());
     };
     auto entryName = [](const ExpanderEntry& entry) { return "ECPU " + GetZELECPUTypeAsString(entry.type); };
-    auto report = [&](const ExpanderEntry& entry, const Outcome& outcome) {
-        m_dialog.ReportTargetResult({ UPDATE_TARGET_ECPU, entryName(entry), outcome.outcome, outcome.step });
+    auto report = [&](const ExpanderEntry& entry, const Procedure& procedure, const Outcome& outcome) {
+        TargetResult result = ResultOf(procedure, outcome);
+        result.expanderType = entry.type;
+        result.expanderIndex = static_cast<int>(&entry - device.expanders);
+        m_dialog.ReportTargetResult(result);
+    };
+    auto unreachable = [&](const ExpanderEntry& entry) {
+        const std::string reason = m_dialog.GetDeviceUnreachable();
+        if (reason.empty())
+            return false;
+        TargetResult result { UPDATE_TARGET_ECPU, entryName(entry), TargetOutcome::NotStarted,
+            Format(GetUpdateText(APP_TEXT_DEVICE_UNREACHABLE), reason.c_str()) };
+        result.expanderType = entry.type;
+        result.expanderIndex = static_cast<int>(&entry - device.expanders);
+        m_dialog.ReportTargetResult(result);
+        return true;
     };
     bool first = true;
 
@@ -572,12 +793,13 @@ long CUpdateProcedures::RunExpanders()
     for (const ExpanderEntry& entry : device.expanders) {
         if (entry.type == 0)
             break;
-        if (entry.type != kRemoteControlECPU || entry.selected == 0)
+        if (entry.type != kRemoteControlECPU || entry.selected == 0 || unreachable(entry))
             continue;
         BeginExpander(first);
-        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry), SwitchRequest(kSwitchECPU),
-            READY_ECPU, 15, 100, times.pauseMedium, Transfer::Bootloader, SLOT_ECPU, times.pauseRestart };
-        report(entry, RunProcedure(procedure));
+        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry), ZELHeaderText(entry.version),
+            SwitchRequest(kSwitchECPU), READY_ECPU, 15, 100, times.pauseMedium, Transfer::Bootloader, SLOT_ECPU,
+            times.pauseRestart };
+        report(entry, procedure, RunProcedure(procedure));
     }
 
     // The others through the device; the main controller looks for its expanders after each one.
@@ -595,13 +817,17 @@ long CUpdateProcedures::RunExpanders()
         if (lost) {
             // Planned, but never asked: the run must not end as a success.
             const std::string name = GetZELECPUTypeAsString(entry.type);
-            m_dialog.ReportTargetResult({ UPDATE_TARGET_ECPU, entryName(entry), TargetOutcome::Skipped, {} },
-                Format(GetUpdateText(APP_TEXT_EXPANDER_NOT_FOUND_AGAIN), name.c_str()));
+            TargetResult skipped { UPDATE_TARGET_ECPU, entryName(entry), TargetOutcome::Skipped, {} };
+            skipped.expanderType = entry.type;
+            skipped.expanderIndex = static_cast<int>(&entry - device.expanders);
+            m_dialog.ReportTargetResult(skipped, Format(GetUpdateText(APP_TEXT_EXPANDER_NOT_FOUND_AGAIN), name.c_str()));
             continue;
         }
+        if (unreachable(entry))
+            continue;
         BeginExpander(first);
         const std::uint16_t type = entry.type;
-        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry),
+        const Procedure procedure { UPDATE_TARGET_ECPU, entryName(entry), entryLine(entry), ZELHeaderText(entry.version),
             [type](CZELCommandSet& commands, std::uint8_t* packet) {
                 return static_cast<std::uint32_t>(commands.PrepareReqUpdateExpander(packet, type));
             },
@@ -615,7 +841,7 @@ long CUpdateProcedures::RunExpanders()
             // Nothing was sent to the expander: the device has not lost its expanders.
             m_dialog.SetExpandersFound(true);
         }
-        report(entry, outcome);
+        report(entry, procedure, outcome);
     }
     return CUpdaterDlg::TARGET_ERRORS_REPORTED;
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // How each target of the update thread is flashed: ask the device to put the processor into its
 // bootloader (or to accept the update), wait for the ready flag, hand the image to the STM32
@@ -50,6 +52,11 @@ public:
     // the journal as a recovery; the transfer's status.
     // `origin`: the journal's entry of the update that left it there, if known.
     long FlashWaitingBootloader(const std::string& path, const std::string& target, const JournalEntry* origin = nullptr);
+    // Everything the planned transfers need of this PC, checked before any processor is switched:
+    // each selected target's file decrypts and holds an image, and the working folder takes the log,
+    // the journal and the transfer image. The problems, each naming the file or folder and the cause.
+    std::vector<std::string> CheckPCSide();
+
     // What the last recovery did, for the reports; empty when none ran.
     std::string GetRecoveryReport() const { return m_recoveryReport; }
     CUpdateJournal& Journal() { return m_journal; }
@@ -85,6 +92,7 @@ private:
         UpdateTarget target;
         std::string name;     // of the result
         std::string planLine; // already filled in
+        std::string from;     // the device's version
         Builder request;
         ReadyFlag readyFlag;
         int resendDivisor;
@@ -98,9 +106,24 @@ private:
     struct Outcome
     {
         TargetOutcome outcome = TargetOutcome::Updated;
-        std::string step;
+        std::string step {};
         bool transferred = false; // the image went (at least in part) to the processor
+        std::uint32_t bytes = 0;
+        double seconds = 0;
+        Verification verification = Verification::NotAsked;
+        std::string verificationNote {};
     };
+    // The result the dialog reports for a procedure that ended with `outcome`.
+    TargetResult ResultOf(const Procedure& procedure, const Outcome& outcome) const;
+    // The targets not begun once the device can no longer answer.
+    void ReportUnreachable(UpdateTarget target, const std::string& reason);
+    // After a failed transfer: tells the dialog when the device can no longer answer (its processor
+    // waits in its bootloader on the line, or the port stays gone).
+    void CheckReachable(const Procedure& procedure, const Outcome& outcome);
+    // Opens the port again within the time a re-plugged cable takes; false when it stays gone.
+    bool PortComesBack();
+    // Notes the device's confirmation of each target in the journal.
+    void JournalConfirmations(const std::vector<TargetResult>& results);
 
     long RunTarget(UpdateTarget target);
     long RunExpanders();
@@ -147,4 +170,6 @@ private:
     long m_transferStatus = 0;
     long m_restartStatus = 0;
     Outcome m_canDriverFailure;
+    // Journal entries of this run, by target name, for the confirmation after the update.
+    std::vector<std::pair<std::string, JournalEntry>> m_runEntries;
 };

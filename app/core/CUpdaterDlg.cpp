@@ -604,8 +604,9 @@ long CUpdaterDlg::WaitForRequestStep(long first, long target, std::uint8_t* pack
     // The module list takes the MCPU longer to gather.
     if (first == 17)
         return WaitForStep(m_requestStep, target, packet, length, times.moduleListResend, times.moduleListTimeout,
-            true);
-    return WaitForStep(m_requestStep, target, packet, length, times.requestResend, times.requestTimeout, true);
+            !m_confirming.load());
+    return WaitForStep(
+        m_requestStep, target, packet, length, times.requestResend, times.requestTimeout, !m_confirming.load());
 }
 
 void CUpdaterDlg::ArmFlashStep(long first)
@@ -691,6 +692,8 @@ StartOutcome CUpdaterDlg::StartUpdate()
         std::lock_guard lock(m_lock);
         m_errorList.clear();
         m_results.clear();
+        m_unreachable.clear();
+        m_nextStep.clear();
     }
 
     // UpdateStarted here means: go on to the planning.
@@ -800,16 +803,8 @@ StartOutcome CUpdaterDlg::GatherMainDevice()
             return StartOutcome::Failed;
     }
 
-    {
-        std::lock_guard lock(m_lock);
-        std::fill(std::begin(m_device.expanders), std::end(m_device.expanders), ExpanderEntry{});
-        m_device.expectedExpanderCount = 0xFF;
-        m_device.receivedExpanderCount = 0;
-    }
-    if (SendAndWait(9, 10, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetExpanders(b); })
-        != ZEL_STATUS_SUCCESS)
-        return Fail(APP_TEXT_DEVICE_UNKNOWN);
-    CollectExpanders();
+    if (const std::string missing = GatherExpanders(); !missing.empty())
+        return Fail(missing);
 
     if (GetSettings().mcpuMode && IsVhx(type)) {
         if (SendAndWait(11, 12,
@@ -825,18 +820,63 @@ StartOutcome CUpdaterDlg::GatherMainDevice()
 
 bool CUpdaterDlg::CheckPreconditions()
 {
+    // Every blocker at once: the operator clears them all before the next start.
     const DeviceInformation device = GetDeviceInformation();
+    std::vector<std::string> blockers;
     if (device.fsCanConnections != 0)
-        Fail(APP_TEXT_FS_CAN_ATTACHED);
-    else if (device.lbusConnections != 0)
-        Fail(APP_TEXT_LBUS_ATTACHED);
-    else if (device.emergencyButtonState == 1)
-        Fail(APP_TEXT_EMERGENCY_PRESSED);
+        blockers.emplace_back(GetUpdateText(APP_TEXT_FS_CAN_ATTACHED));
+    if (device.lbusConnections != 0)
+        blockers.emplace_back(GetUpdateText(APP_TEXT_LBUS_ATTACHED));
+    if (device.emergencyButtonState == 1)
+        blockers.emplace_back(GetUpdateText(APP_TEXT_EMERGENCY_PRESSED));
     else if (device.emergencyButtonState != 2)
-        Fail(APP_TEXT_EMERGENCY_UNKNOWN);
-    else
+        blockers.emplace_back(GetUpdateText(APP_TEXT_EMERGENCY_UNKNOWN));
+    if (blockers.empty())
         return true;
+    std::string text;
+    for (const std::string& blocker : blockers)
+        text += (text.empty() ? "" : "\r\n\r\n") + blocker;
+    Fail(text, blockers, StartOutcome::Failed);
     return false;
+}
+
+std::string CUpdaterDlg::GatherExpanders()
+{
+    // A lost or damaged notification leaves the list short of what the device announced: it is asked
+    // once more, and a list that is still short is never planned as if the missing ones were not there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        {
+            std::lock_guard lock(m_lock);
+            std::fill(std::begin(m_device.expanders), std::end(m_device.expanders), ExpanderEntry{});
+            m_device.expectedExpanderCount = 0xFF;
+            m_device.receivedExpanderCount = 0;
+        }
+        if (SendAndWait(9, 10, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetExpanders(b); })
+            != ZEL_STATUS_SUCCESS)
+            return GetUpdateText(APP_TEXT_DEVICE_UNKNOWN);
+        CollectExpanders();
+        const DeviceInformation device = GetDeviceInformation();
+        if (m_cancelRequested.load() && !m_confirming.load())
+            return {};
+        if (device.receivedExpanderCount >= device.expectedExpanderCount)
+            return {};
+        char line[160];
+        std::snprintf(line, sizeof line, "The device announced %u expanders and reported %u.",
+            unsigned(device.expectedExpanderCount), unsigned(device.receivedExpanderCount));
+        AddOutput(std::string(line) + (attempt == 0 ? " The list is asked for once more." : ""),
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+    }
+    const DeviceInformation device = GetDeviceInformation();
+    std::string seen;
+    for (const ExpanderEntry& entry : device.expanders) {
+        if (entry.type == 0)
+            break;
+        seen += (seen.empty() ? ": " : ", ") + ExpanderName(entry.type) + " " + ZELHeaderText(entry.version);
+    }
+    char text[1024];
+    std::snprintf(text, sizeof text, GetUpdateText(APP_TEXT_EXPANDERS_SHORT), unsigned(device.expectedExpanderCount),
+        unsigned(device.receivedExpanderCount), seen.c_str());
+    return text;
 }
 
 void CUpdaterDlg::CollectExpanders()
@@ -844,7 +884,7 @@ void CUpdaterDlg::CollectExpanders()
     // Ends as soon as every announced expander has reported, at the latest after the collection time.
     std::unique_lock lock(m_lock);
     m_changed.wait_for(lock, ZELTimes().expanderCollection, [this] {
-        return m_cancelRequested.load()
+        return (m_cancelRequested.load() && !m_confirming.load())
             || (m_device.expectedExpanderCount != 0xFF
                 && m_device.receivedExpanderCount == m_device.expectedExpanderCount);
     });
@@ -906,11 +946,31 @@ StartOutcome CUpdaterDlg::PlanAndAsk()
     }
 
     if (!m_plan.updateNeeded) {
+        // Nothing to flash for want of files is no "installed already".
+        if (const std::string missing = planner.MissingFirmware(device); !missing.empty())
+            return Fail(missing, { missing }, StartOutcome::NoFirmware);
+        if (const std::string passedOver = planner.PassedOverText(device); !passedOver.empty())
+            m_plan.text += "\r\n\r\n" + passedOver;
         AddOutput(m_plan.text, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
         m_view.ShowMessageBox(m_plan.text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
         m_link.TerminateReceivingThread();
         SetApplicationState(UPDATER_STATE_READY);
         return StartOutcome::NothingToUpdate;
+    }
+    // Before the question: no processor may be switched for a transfer this PC cannot carry out.
+    PreflightProcedure preflight;
+    {
+        std::lock_guard lock(m_lock);
+        preflight = m_preflight;
+    }
+    if (preflight) {
+        if (const std::vector<std::string> problems = preflight(); !problems.empty()) {
+            std::string text = GetUpdateText(APP_TEXT_PC_NOT_READY);
+            for (const std::string& problem : problems)
+                text += "\r\n- " + problem;
+            text += std::string("\r\n\r\n") + GetUpdateText(APP_TEXT_NOTHING_TOUCHED);
+            return Fail(text, problems, StartOutcome::Failed);
+        }
     }
     const int answer = m_view.ShowMessageBox(m_plan.QuestionText(), GetUpdateText(APP_TEXT_CAPTION_START),
         ZEL_MB_YESNO | ZEL_MB_ICONQUESTION);
@@ -936,14 +996,24 @@ StartOutcome CUpdaterDlg::Fail(unsigned long textId)
 
 StartOutcome CUpdaterDlg::Fail(const std::string& text)
 {
+    return Fail(text, { text }, StartOutcome::Failed);
+}
+
+StartOutcome CUpdaterDlg::Fail(const std::string& text, const std::vector<std::string>& errors, StartOutcome outcome)
+{
     // A wait that a cancel ended is no failure of the device.
     if (m_cancelRequested.load())
         return Cancel();
     AddOutput(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
+    {
+        std::lock_guard lock(m_lock);
+        for (const std::string& error : errors)
+            m_errorList += "\r\n\t- " + error;
+    }
     m_view.ShowMessageBox(text, GetUpdateText(APP_TEXT_CAPTION_ABORTED), ZEL_MB_OK | ZEL_MB_ICONERROR);
     m_link.TerminateReceivingThread();
     SetApplicationState(UPDATER_STATE_FAILED);
-    return StartOutcome::Failed;
+    return outcome;
 }
 
 void CUpdaterDlg::ClearDeviceInformation()
@@ -963,6 +1033,33 @@ void CUpdaterDlg::SetRecoveryProcedure(RecoveryProcedure procedure)
 {
     std::lock_guard lock(m_lock);
     m_recovery = std::move(procedure);
+}
+
+void CUpdaterDlg::SetPreflightProcedure(PreflightProcedure procedure)
+{
+    std::lock_guard lock(m_lock);
+    m_preflight = std::move(procedure);
+}
+
+void CUpdaterDlg::SetConfirmationListener(ConfirmationListener listener)
+{
+    std::lock_guard lock(m_lock);
+    m_confirmationListener = std::move(listener);
+}
+
+void CUpdaterDlg::SetDeviceUnreachable(const std::string& reason, const std::string& nextStep)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_unreachable.empty())
+        return; // the first cause stands
+    m_unreachable = reason;
+    m_nextStep = nextStep;
+}
+
+std::string CUpdaterDlg::GetDeviceUnreachable() const
+{
+    std::lock_guard lock(m_lock);
+    return m_unreachable;
 }
 
 void CUpdaterDlg::SetTargetProcedure(UpdateTarget target, TargetProcedure procedure)
@@ -1114,6 +1211,15 @@ void CUpdaterDlg::ReportTargetResult(const TargetResult& result, const std::stri
     std::string line;
     if (result.outcome != TargetOutcome::Updated) {
         line = text.empty() ? GetUpdateText(ErrorTextOfTarget(result.target)) : text;
+        // Which of the expanders it was, by name and type.
+        if (result.expanderType != 0) {
+            const std::string full = ExpanderName(result.expanderType);
+            const std::string bare = "ECPU " + GetZELECPUTypeAsString(result.expanderType);
+            if (const std::string::size_type at = line.find(bare); at != std::string::npos)
+                line.replace(at, bare.size(), full);
+            else
+                line += " " + full + (result.step.empty() ? "." : ":");
+        }
         if (!result.step.empty())
             line += " " + result.step;
         AddOutput(line, ZEL_SYSTEM_LOG_EX_EVENT_ERROR);
@@ -1174,6 +1280,8 @@ void CUpdaterDlg::RunUpdateThread()
             RunTarget(target);
         m_updateThread.UpdateStatus();
     }
+    if (update)
+        ConfirmUpdatedTargets();
 
     AddOutput(GetUpdateText(APP_TEXT_THREAD_FINISHED), ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     m_link.TerminateReceivingThread();
@@ -1193,12 +1301,11 @@ void CUpdaterDlg::RunUpdateThread()
     const std::string errors = GetErrorList();
     if (update && !errors.empty()) {
         SetApplicationState(UPDATER_STATE_FAILED);
-        m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_FAILED_BECAUSE) + errors,
-            GetUpdateText(APP_TEXT_CAPTION_FAILED), ZEL_MB_OK | ZEL_MB_ICONERROR);
+        m_view.ShowMessageBox(FinalReport(true), GetUpdateText(APP_TEXT_CAPTION_FAILED), ZEL_MB_OK | ZEL_MB_ICONERROR);
     } else if (update) {
         SetApplicationState(UPDATER_STATE_SUCCEEDED);
-        m_view.ShowMessageBox(GetUpdateText(APP_TEXT_UPDATE_COMPLETED), GetUpdateText(APP_TEXT_CAPTION_SUCCEEDED),
-            ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
+        m_view.ShowMessageBox(
+            FinalReport(false), GetUpdateText(APP_TEXT_CAPTION_SUCCEEDED), ZEL_MB_OK | ZEL_MB_ICONINFORMATION);
     }
     if (update)
         m_view.RequestClose();
@@ -1226,4 +1333,198 @@ bool CUpdaterDlg::RecoverAndStartAgain()
     }
     m_startOutcome.store(outcome);
     return outcome == StartOutcome::UpdateStarted;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the device confirms
+
+namespace {
+
+bool SameVersion(const std::string& reported, const std::string& file)
+{
+    CZELFileHeader& files = GetZELFileHeader();
+    const long a = files.GetVersionAsInteger(reported.c_str());
+    const long b = files.GetVersionAsInteger(file.c_str());
+    return a != 0 ? a == b : reported == file;
+}
+
+} // namespace
+
+std::string CUpdaterDlg::ReportedVersion(const TargetResult& result, const DeviceInformation& device)
+{
+    switch (result.target) {
+    case UPDATE_TARGET_CCPU_TYPE1:
+    case UPDATE_TARGET_CCPU_TYPE2:
+    case UPDATE_TARGET_CCPU_TYPE9: return ZELHeaderText(device.ccpuVersion);
+    case UPDATE_TARGET_KCPU: return ZELHeaderText(device.kcpuVersion);
+    case UPDATE_TARGET_LCPU: return ZELHeaderText(device.lcpuVersion);
+    case UPDATE_TARGET_MCPU: return ZELHeaderText(device.mcpuVersion);
+    case UPDATE_TARGET_MCPU_CAN_DRIVER: return ZELHeaderText(device.canDriverVersion);
+    case UPDATE_TARGET_RCPU:
+        return ZELHeaderText(device.ombraPresent != 0 ? device.ombraVersion : device.rcpuVersion);
+    case UPDATE_TARGET_VELTRIX: return ZELHeaderText(device.veltrixVersion);
+    case UPDATE_TARGET_ECPU: {
+        // Its own place in the table first; the device may list its expanders in another order.
+        const int index = result.expanderIndex;
+        if (index >= 0 && index < DEVICE_EXPANDER_TABLE_SIZE && device.expanders[index].type == result.expanderType)
+            return ZELHeaderText(device.expanders[index].version);
+        for (const ExpanderEntry& entry : device.expanders)
+            if (entry.type == result.expanderType)
+                return ZELHeaderText(entry.version);
+        return {};
+    }
+    default: return {};
+    }
+}
+
+std::string CUpdaterDlg::IdentifyAgain()
+{
+    if (!m_link.IsReceivingThreadRunning() && m_link.InitializeReceivingThread() != ZEL_STATUS_SUCCESS)
+        return GetUpdateText(APP_TEXT_NO_ANSWER_AFTER_UPDATE) + (": " + m_link.GetLastOpenErrorText());
+    // The versions must come from answers given now, not from the start's.
+    ClearDeviceInformation();
+    const std::string noAnswer = GetUpdateText(APP_TEXT_NO_ANSWER_AFTER_UPDATE);
+    const auto asked = [](long status) { return status == ZEL_STATUS_SUCCESS; };
+    switch (m_protocol.load()) {
+    case ZEL_PROTOCOL_VELTRIX:
+        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetVeltrixDeviceInfo(b); }))
+            ? std::string() : noAnswer;
+    case ZEL_PROTOCOL_OMBRA:
+        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetOmbraDeviceInfo(b); }))
+            ? std::string() : noAnswer;
+    case ZEL_PROTOCOL_CCPU2:
+        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetCCPU2DeviceInfo(b); }))
+            ? std::string() : noAnswer;
+    case ZEL_PROTOCOL_MCPU:
+    case ZEL_PROTOCOL_MCPU_CRC:
+        if (GetSettings().mcpuMode) {
+            {
+                std::lock_guard lock(m_lock);
+                m_device.moduleListReceived = 0;
+            }
+            return asked(SendAndWait(17, 18, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqModuleList(b); }))
+                ? std::string() : noAnswer;
+        }
+        return asked(SendAndWait(13, 14, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqBoardInfo(b); }))
+            ? std::string() : noAnswer;
+    default:
+        break;
+    }
+    ArmRequestStep(1);
+    Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetDeviceInfo(b); });
+    Request rcpu = Send([](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetRCPUDeviceInfo(b); });
+    if (WaitForRequestStep(1, 2, rcpu.bytes, rcpu.length) != ZEL_STATUS_SUCCESS)
+        return noAnswer;
+    const std::uint16_t type = GetDeviceInformation().hardwareType;
+    if (IsQtr(type) || IsVhx(type))
+        return GatherExpanders();
+    return {};
+}
+
+void CUpdaterDlg::ConfirmUpdatedTargets()
+{
+    std::vector<TargetResult> results = GetTargetResults();
+    if (std::none_of(results.begin(), results.end(),
+            [](const TargetResult& r) { return r.outcome == TargetOutcome::Updated && !r.to.empty(); }))
+        return;
+    const Clock::time_point start = Clock::now();
+    std::string failure = GetDeviceUnreachable();
+    if (failure.empty()) {
+        m_confirming.store(true);
+        failure = IdentifyAgain();
+        m_confirming.store(false);
+    }
+    const DeviceInformation device = GetDeviceInformation();
+    std::vector<std::string> lines;
+    for (TargetResult& result : results) {
+        // Without the file's version there is nothing to hold the device's word against.
+        if (result.outcome != TargetOutcome::Updated || result.to.empty())
+            continue;
+        const std::string name = result.expanderType != 0 ? ExpanderName(result.expanderType) : result.name;
+        const std::string reported = failure.empty() ? ReportedVersion(result, device) : std::string();
+        if (!failure.empty() || reported.empty()) {
+            result.confirmation = Confirmation::NotConfirmed;
+            result.confirmationNote = failure.empty() ? GetUpdateText(APP_TEXT_NOT_REPORTED) : failure;
+        } else if (SameVersion(reported, result.to)) {
+            result.confirmation = Confirmation::Confirmed;
+            result.reportedVersion = reported;
+        } else {
+            // The transfer ended, but the processor does not run the new firmware: not updated.
+            char line[512];
+            std::snprintf(line, sizeof line, GetUpdateText(APP_TEXT_UNCONFIRMED), name.c_str(), reported.c_str(),
+                result.to.c_str());
+            result.confirmation = Confirmation::Unconfirmed;
+            result.reportedVersion = reported;
+            result.outcome = TargetOutcome::Failed;
+            result.step = line;
+            lines.emplace_back(line);
+        }
+        AddOutput(name + ": " + ConfirmationName(result.confirmation)
+                + (result.reportedVersion.empty() ? "" : " (" + result.reportedVersion + ")")
+                + (result.confirmationNote.empty() ? "" : " (" + result.confirmationNote + ")"),
+            result.confirmation == Confirmation::Unconfirmed ? ZEL_SYSTEM_LOG_EX_EVENT_ERROR
+                                                             : ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    }
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    AddOutput("The device was asked for its versions after the update in " + std::to_string(took.count()) + " ms.",
+        ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
+    ConfirmationListener listener;
+    {
+        std::lock_guard lock(m_lock);
+        m_results = results;
+        for (const std::string& line : lines)
+            m_errorList += "\r\n\t- " + line;
+        listener = m_confirmationListener;
+    }
+    if (listener)
+        listener(results);
+}
+
+std::string CUpdaterDlg::FinalReport(bool failed) const
+{
+    std::string text;
+    std::string nextStep;
+    std::vector<TargetResult> results;
+    {
+        std::lock_guard lock(m_lock);
+        // The box lists the errors without the log's tab.
+        if (failed) {
+            text = GetUpdateText(APP_TEXT_UPDATE_FAILED_BECAUSE);
+            std::string::size_type at = 0;
+            const std::string separator = "\r\n\t- ";
+            std::string list = m_errorList;
+            while ((at = list.find(separator, at)) != std::string::npos) {
+                list.replace(at, separator.size(), "\r\n- ");
+                at += 4;
+            }
+            text += list;
+        } else {
+            text = GetUpdateText(APP_TEXT_UPDATE_COMPLETED);
+        }
+        nextStep = m_nextStep;
+        results = m_results;
+    }
+    // What was updated but could not be checked is said, not hidden in the log.
+    std::string notes;
+    for (const TargetResult& result : results) {
+        if (result.outcome != TargetOutcome::Updated)
+            continue;
+        const std::string name = result.expanderType != 0 ? ExpanderName(result.expanderType) : result.name;
+        char line[512];
+        if (result.verification == Verification::NotVerified) {
+            std::snprintf(line, sizeof line, GetUpdateText(APP_TEXT_NOT_VERIFIED), name.c_str(),
+                result.verificationNote.c_str());
+            notes += std::string("\r\n") + line;
+        }
+        if (result.confirmation == Confirmation::NotConfirmed) {
+            std::snprintf(line, sizeof line, GetUpdateText(APP_TEXT_NOT_CONFIRMED), name.c_str(),
+                result.confirmationNote.c_str());
+            notes += std::string("\r\n") + line;
+        }
+    }
+    if (!notes.empty())
+        text += "\r\n" + notes;
+    if (failed)
+        text += "\r\n\r\n" + (nextStep.empty() ? std::string(GetUpdateText(APP_TEXT_NEXT_START_AGAIN)) : nextStep);
+    return text;
 }

@@ -126,19 +126,22 @@ enum class Confirmation
 struct TargetResult
 {
     UpdateTarget target = UPDATE_TARGET_COUNT;
-    std::string name;    // "KCPU", "ECPU <expander type>"
+    std::string name {};    // "KCPU", "ECPU <expander type>"
     TargetOutcome outcome = TargetOutcome::Updated;
-    std::string step;    // where and why it failed, for the operator; empty when updated
-    std::string file;    // the firmware file it was given
-    std::string from;    // the version the device reported before
-    std::string to;      // the file's version
+    std::string step {};    // where and why it failed, for the operator; empty when updated
+    std::string file {};    // the firmware file it was given
+    std::string from {};    // the version the device reported before
+    std::string to {};      // the file's version
     std::uint32_t bytes = 0; // bytes the processor took
     double seconds = 0;  // from the request to the end of the transfer
     Verification verification = Verification::NotAsked;
-    std::string verificationNote;
+    std::string verificationNote {};
     Confirmation confirmation = Confirmation::NotAsked;
-    std::string reportedVersion; // what the device reported after the update
-    std::string confirmationNote;
+    std::string reportedVersion {}; // what the device reported after the update
+    std::string confirmationNote {};
+    // Of an expander: its type and its place in the device's expander table.
+    std::uint16_t expanderType = 0;
+    int expanderIndex = -1;
 };
 
 // The update program without its toolkit: the update context, the handlers of the device's answers,
@@ -206,6 +209,18 @@ public:
     // unknown (CUpdateProcedures::RecoverWaitingBootloader); none by default.
     using RecoveryProcedure = std::function<RecoveryResult()>;
     void SetRecoveryProcedure(RecoveryProcedure procedure);
+    // What the PC must have ready before any processor is switched (the files decrypt, the working
+    // folder takes the log, the journal and the image): the problems found, each in words; none by default.
+    using PreflightProcedure = std::function<std::vector<std::string>()>;
+    void SetPreflightProcedure(PreflightProcedure procedure);
+    // Told of the targets once the device has been asked for their versions after the update.
+    using ConfirmationListener = std::function<void(const std::vector<TargetResult>&)>;
+    void SetConfirmationListener(ConfirmationListener listener);
+    // On the update thread: the device can no longer answer (a processor waits in its bootloader
+    // on the line, or the port is gone); the targets not yet begun are not started, and the report
+    // ends with `nextStep`.
+    void SetDeviceUnreachable(const std::string& reason, const std::string& nextStep);
+    std::string GetDeviceUnreachable() const;
 
     // Installs the procedure of one target (the transfers). A selected target without one fails.
     void SetTargetProcedure(UpdateTarget target, TargetProcedure procedure);
@@ -282,6 +297,18 @@ private:
     bool SwitchToModuleProtocol();
     StartOutcome Fail(unsigned long textId);
     StartOutcome Fail(const std::string& text);
+    // `text` in the box and the log; `errors` (each a line of the error list) for the reports.
+    StartOutcome Fail(const std::string& text, const std::vector<std::string>& errors, StartOutcome outcome);
+    // The expander list, asked once more when fewer expanders reported than the device announced;
+    // empty when complete, else why not.
+    std::string GatherExpanders();
+    // After the last target: the device identified again and each updated target's version compared
+    // with its file's.
+    void ConfirmUpdatedTargets();
+    // The same requests as the start for this hardware; empty when the device answered, else why not.
+    std::string IdentifyAgain();
+    static std::string ReportedVersion(const TargetResult& result, const DeviceInformation& device);
+    std::string FinalReport(bool failed) const;
     StartOutcome Cancel();
     void ClearDeviceInformation();
 
@@ -326,6 +353,12 @@ private:
     UpdatePlan m_plan;
     std::array<TargetProcedure, UPDATE_TARGET_COUNT> m_procedures {};
     RecoveryProcedure m_recovery; // under m_lock
+    PreflightProcedure m_preflight; // under m_lock
+    ConfirmationListener m_confirmationListener; // under m_lock
+    std::string m_unreachable; // under m_lock
+    std::string m_nextStep;    // under m_lock
+    // While the device is asked after the update, a stop request does not cut the waits short.
+    std::atomic<bool> m_confirming{false};
     // Of the start and, after an accepted recovery, of the update thread that goes on with it.
     bool m_recoveredThisStart = false;
     std::function<RecoveryResult()> m_recoveryFlash;

@@ -62,3 +62,9 @@ inline std::string DeviceHardwareName(std::uint16_t type)
         return GetZELECPUTypeAsString(type);
     return GetZELCCPUTypeAsString(type);
 }
+
+// An expander as the operator is told of it: "ECPU Joystick T001_1 (type 33)".
+inline std::string ExpanderName(std::uint16_t type)
+{
+    return "ECPU " + GetZELECPUTypeAsString(type) + " (type " + std::to_string(type) + ")";
+}

@@ -135,6 +135,43 @@ constexpr Text g_texts[] = {
         "Das erneute Flashen der %s ist fehlgeschlagen: %s Der Prozessor ist weiter in seinem Bootloader; ein "
         "weiterer Start kann es erneut versuchen." },
     { APP_TEXT_RECOVERED, "The %s was flashed again with %s.", "Die %s wurde erneut mit %s geflasht." },
+    { APP_TEXT_UNCONFIRMED, "The %s reports %s after the update; the file was %s.",
+        "Der %s meldet nach dem Update %s; die Datei war %s." },
+    { APP_TEXT_NOT_CONFIRMED, "%s: updated, not confirmed (%s).", "%s: aktualisiert, nicht bestätigt (%s)." },
+    { APP_TEXT_NOT_VERIFIED, "%s: updated, not verified (%s).", "%s: aktualisiert, nicht verifiziert (%s)." },
+    { APP_TEXT_NO_ANSWER_AFTER_UPDATE, "the device did not answer its identification after the update",
+        "das Gerät hat nach dem Update nicht auf seine Identifizierung geantwortet" },
+    { APP_TEXT_NOT_REPORTED, "the device does not report its version", "das Gerät meldet seine Version nicht" },
+    { APP_TEXT_EXPANDERS_SHORT,
+        "The update could not be started because the device announced %u expanders but reported only %u%s. No "
+        "processor has been touched: check the expanders and their cables and start the update again.",
+        "Das Update konnte nicht gestartet werden, weil das Gerät %u Expander angekündigt, aber nur %u gemeldet hat%s. "
+        "Kein Prozessor wurde verändert: Prüfen Sie die Expander und ihre Kabel und starten Sie das Update erneut." },
+    { APP_TEXT_NO_FIRMWARE_FOLDER,
+        "There is no firmware folder %s. Put the firmware files (*.tarn) into it and start the update again.",
+        "Es gibt keinen Firmware-Ordner %s. Legen Sie die Firmware-Dateien (*.tarn) dort ab und starten Sie das Update "
+        "erneut." },
+    { APP_TEXT_FIRMWARE_FOLDER_UNREADABLE, "The firmware folder %s cannot be read: %s.",
+        "Der Firmware-Ordner %s kann nicht gelesen werden: %s." },
+    { APP_TEXT_FIRMWARE_FOLDER_EMPTY,
+        "The firmware folder %s holds no usable firmware file (*.tarn). Put the firmware files into it and start the "
+        "update again.",
+        "Der Firmware-Ordner %s enthält keine verwendbare Firmware-Datei (*.tarn). Legen Sie die Firmware-Dateien dort "
+        "ab und starten Sie das Update erneut." },
+    { APP_TEXT_NO_FIRMWARE_FOR_DEVICE, "The firmware folder %s holds no firmware for this %s (%s).",
+        "Der Firmware-Ordner %s enthält keine Firmware für dieses Gerät %s (%s)." },
+    { APP_TEXT_FILES_PASSED_OVER, "Files passed over:", "Nicht verwendete Dateien:" },
+    { APP_TEXT_PC_NOT_READY, "The update could not be started because this PC is not ready for it:",
+        "Das Update konnte nicht gestartet werden, weil dieser PC nicht dafür bereit ist:" },
+    { APP_TEXT_NOTHING_TOUCHED, "No processor has been touched.", "Kein Prozessor wurde verändert." },
+    { APP_TEXT_DEVICE_UNREACHABLE, "Not started: the device can no longer answer (%s).",
+        "Nicht gestartet: das Gerät kann nicht mehr antworten (%s)." },
+    { APP_TEXT_NEXT_FLASHED_FIRST, "Start the update again: the %s is flashed again first.",
+        "Starten Sie das Update erneut: der %s wird zuerst erneut geflasht." },
+    { APP_TEXT_NEXT_START_AGAIN, "Start the update again: what failed is updated again.",
+        "Starten Sie das Update erneut: was fehlgeschlagen ist, wird erneut aktualisiert." },
+    { APP_TEXT_NEXT_RECONNECT, "Connect the device again and start the update again.",
+        "Schließen Sie das Gerät wieder an und starten Sie das Update erneut." },
     { APP_TEXT_RECOVERY_CHOOSE,
         "The update journal does not say which update left it there. Choose the firmware of that processor to "
         "flash it now, or cancel.",

@@ -79,6 +79,27 @@ inline constexpr unsigned long APP_TEXT_RECOVERY_FILE_CHANGED = 0x13000204; // %
 inline constexpr unsigned long APP_TEXT_RECOVERY_FAILED = 0x13000205;   // %s target, %s cause
 inline constexpr unsigned long APP_TEXT_RECOVERED = 0x13000206;         // %s target, %s version
 inline constexpr unsigned long APP_TEXT_RECOVERY_CHOOSE = 0x13000207;
+// What the device confirmed after the update.
+inline constexpr unsigned long APP_TEXT_UNCONFIRMED = 0x13000301;       // %s target, %s reported, %s file's
+inline constexpr unsigned long APP_TEXT_NOT_CONFIRMED = 0x13000302;     // %s target, %s cause
+inline constexpr unsigned long APP_TEXT_NOT_VERIFIED = 0x13000303;      // %s target, %s cause
+inline constexpr unsigned long APP_TEXT_NO_ANSWER_AFTER_UPDATE = 0x13000304;
+inline constexpr unsigned long APP_TEXT_NOT_REPORTED = 0x13000305;
+inline constexpr unsigned long APP_TEXT_EXPANDERS_SHORT = 0x13000306;   // %u announced, %u reported, %s list
+// No firmware to plan with.
+inline constexpr unsigned long APP_TEXT_NO_FIRMWARE_FOLDER = 0x13000311;      // %s folder
+inline constexpr unsigned long APP_TEXT_FIRMWARE_FOLDER_UNREADABLE = 0x13000312; // %s folder, %s cause
+inline constexpr unsigned long APP_TEXT_FIRMWARE_FOLDER_EMPTY = 0x13000313;   // %s folder
+inline constexpr unsigned long APP_TEXT_NO_FIRMWARE_FOR_DEVICE = 0x13000314;  // %s folder, %s device, %s processors
+inline constexpr unsigned long APP_TEXT_FILES_PASSED_OVER = 0x13000315;
+// The PC side of the transfers, checked before any processor is switched.
+inline constexpr unsigned long APP_TEXT_PC_NOT_READY = 0x13000321;
+inline constexpr unsigned long APP_TEXT_NOTHING_TOUCHED = 0x13000322;
+// Targets left out because the device can no longer answer, and what to do next.
+inline constexpr unsigned long APP_TEXT_DEVICE_UNREACHABLE = 0x13000331;  // %s cause
+inline constexpr unsigned long APP_TEXT_NEXT_FLASHED_FIRST = 0x13000332;  // %s target
+inline constexpr unsigned long APP_TEXT_NEXT_START_AGAIN = 0x13000333;
+inline constexpr unsigned long APP_TEXT_NEXT_RECONNECT = 0x13000334;
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

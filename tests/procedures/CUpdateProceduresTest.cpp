@@ -307,7 +307,7 @@ TEST(UpdateProcedures, FailuresCostTheirLineAndTheRunGoesOn)
             0x1800, false, { { 6, "V 02.04.00", 800 } },
             { { Where::Expander, 6, Processor::CCPU, 33 }, { Where::NotExpander, 6, Processor::CCPU, 34 } },
             UPDATER_STATE_FAILED,
-            "\r\n\t- The ECPU Joystick T001_2 could not be updated: the device did not find the expanders again.",
+            "\r\n\t- The ECPU Joystick T001_2 (type 34) could not be updated: the device did not find the expanders again.",
             { "Main Software; CCPU did not manage to find the expanders again!" }, {}, {},
             { { "ECPU Joystick T001_1", kUpdated }, { "ECPU Joystick T001_2", kSkipped } } },
         { "remote control's own ECPU never acknowledges",
@@ -316,13 +316,15 @@ TEST(UpdateProcedures, FailuresCostTheirLineAndTheRunGoesOn)
                 "faults": [ { "kind": "noAnswer", "id": "0x0011" } ] })",
             0x1800, false, { { 6, "V 02.04.00", 800 } }, { { Where::NotProcessor, 6, Processor::ECPU } },
             UPDATER_STATE_FAILED,
-            "\r\n\t- The update of the ECPU could not be started. The processor did not answer its update request.", {},
+            "\r\n\t- The update of the ECPU could not be started. ECPU Remote Control T001 (type 16): The processor did not "
+            "answer its update request.", {},
             {}, {}, { { "ECPU Remote Control T001", kNotStarted } } },
         { "remote control's own ECPU refuses the erase",
             R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
                 "expanders": [ { "type": 16, "version": "V 02.03.00" } ], "bootloader": { "nack": "44" } } })",
             0x1800, false, { { 6, "V 02.04.00", 800 } }, {}, UPDATER_STATE_FAILED,
-            "\r\n\t- The update of the ECPU could not be started. Extended Erase failed with 0 % written: NACK (0x1F) "
+            "\r\n\t- The update of the ECPU could not be started. ECPU Remote Control T001 (type 16): Extended Erase "
+            "failed with 0 % written: NACK (0x1F) "
             "to command 0x44.",
             {}, {}, {}, { { "ECPU Remote Control T001", kFailed } } },
         // A file whose image is empty never gets its processor into the bootloader, let alone erased.

@@ -142,15 +142,15 @@ TEST(StartUpdate, PreconditionsInTheirOrder)
     {
         const char* name;
         std::uint8_t fsCan, lbus, emergency;
-        const std::string* text; // nullptr: the question is asked
+        std::vector<std::string> blockers; // none: the question is asked
     };
     const Case cases[] = {
-        { "emergency stop unknown", 0, 0, 0, &kEmergencyUnknown },
-        { "emergency stop pressed", 0, 0, 1, &kEmergencyPressed },
-        { "emergency stop released", 0, 0, 2, nullptr },
-        { "emergency stop 3", 0, 0, 3, &kEmergencyUnknown },
-        { "FS CAN and LBUS", 1, 1, 1, &kFsCan },
-        { "LBUS", 0, 2, 2, &kLbus },
+        { "emergency stop unknown", 0, 0, 0, { kEmergencyUnknown } },
+        { "emergency stop pressed", 0, 0, 1, { kEmergencyPressed } },
+        { "emergency stop released", 0, 0, 2, {} },
+        { "emergency stop 3", 0, 0, 3, { kEmergencyUnknown } },
+        { "every blocker at once", 1, 1, 1, { kFsCan, kLbus, kEmergencyPressed } },
+        { "LBUS", 0, 2, 2, { kLbus } },
     };
     for (const Case& c : cases) {
         CSimDevice::Settings device = Device("QTR-1");
@@ -161,12 +161,20 @@ TEST(StartUpdate, PreconditionsInTheirOrder)
         const StartOutcome outcome = start.dialog.StartUpdate();
         const std::vector<Box> boxes = start.view.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << c.name;
-        if (c.text) {
+        if (!c.blockers.empty()) {
+            // One box names them all; the error list keeps one line each.
+            std::string text;
+            std::string errors;
+            for (const std::string& blocker : c.blockers) {
+                text += (text.empty() ? "" : "\r\n\r\n") + blocker;
+                errors += "\r\n\t- " + blocker;
+            }
             EXPECT_EQ(outcome, StartOutcome::Failed) << c.name;
-            EXPECT_EQ(boxes[0].text, *c.text) << c.name;
+            EXPECT_EQ(boxes[0].text, text) << c.name;
+            EXPECT_EQ(start.dialog.GetErrorList(), errors) << c.name;
             EXPECT_EQ(boxes[0].caption, "Update aborted") << c.name;
             EXPECT_EQ(start.dialog.GetApplicationState(), UPDATER_STATE_FAILED) << c.name;
-            EXPECT_TRUE(start.log.Contains(*c.text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR)) << c.name;
+            EXPECT_TRUE(start.log.Contains(text, ZEL_SYSTEM_LOG_EX_EVENT_ERROR)) << c.name;
             EXPECT_EQ(start.link.CountSent(0x0013), 0u) << c.name; // no expander request after a failure
         } else {
             EXPECT_EQ(outcome, StartOutcome::Declined) << c.name;
@@ -328,11 +336,12 @@ TEST(UpdateThread, RunsTheTargetsInOrderAndReports)
     const Case cases[] = {
         { "without procedures", false, UPDATER_STATE_FAILED,
             "The update has failed because of the following errors:\r\n"
-            "\r\n\t- The update of the LCPU could not be started."
-            "\r\n\t- The update of the MCPU could not be started."
-            "\r\n\t- The update of the KCPU could not be started."
-            "\r\n\t- The update of the ECPU could not be started."
-            "\r\n\t- The update of the CCPU could not be started.",
+            "\r\n- The update of the LCPU could not be started."
+            "\r\n- The update of the MCPU could not be started."
+            "\r\n- The update of the KCPU could not be started."
+            "\r\n- The update of the ECPU could not be started."
+            "\r\n- The update of the CCPU could not be started."
+            "\r\n\r\nStart the update again: what failed is updated again.",
             "Update failed" },
         { "with procedures", true, UPDATER_STATE_SUCCEEDED, "The update has been completed successfully.",
             "Update succeeded" },

@@ -279,6 +279,15 @@ long CZELFileHeader::UpdateExistingFile(const std::string& path, _FILE_HEADER* h
 
 long CZELFileHeader::DecryptFile(const std::string& source, const std::string& destination)
 {
+    std::vector<unsigned char> payload;
+    if (const long status = DecryptToMemory(source, payload); status != ZEL_STATUS_SUCCESS)
+        return status;
+    return WriteNewFile(destination, nullptr, payload);
+}
+
+long CZELFileHeader::DecryptToMemory(const std::string& source, std::vector<unsigned char>& image)
+{
+    image.clear();
     FilePointer input(std::fopen(source.c_str(), "rb"));
     if (!input)
         return ZEL_STATUS_FILE_ERROR;
@@ -287,13 +296,12 @@ long CZELFileHeader::DecryptFile(const std::string& source, const std::string& d
         return status;
     if (std::fseek(input.get(), ZEL_FILE_HEADER_SIZE, SEEK_SET) != 0)
         return ZEL_STATUS_FILE_ERROR;
-    std::vector<unsigned char> payload;
-    if (const long status = ReadPayload(input.get(), header.payloadSize, payload); status != ZEL_STATUS_SUCCESS)
+    if (const long status = ReadPayload(input.get(), header.payloadSize, image); status != ZEL_STATUS_SUCCESS) {
+        image.clear();
         return status;
-    input.reset();
-
-    DecryptFile(static_cast<unsigned char>(header.fileType), payload.data(), header.payloadSize);
-    return WriteNewFile(destination, nullptr, payload);
+    }
+    DecryptFile(static_cast<unsigned char>(header.fileType), image.data(), header.payloadSize);
+    return ZEL_STATUS_SUCCESS;
 }
 
 long CZELFileHeader::DecryptFile(unsigned char variant, unsigned char* buffer, std::uint32_t length)

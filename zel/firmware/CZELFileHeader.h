@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 inline constexpr std::uint32_t ZEL_FILE_HEADER_MAGIC = 0x19860322;
 inline constexpr std::uint32_t ZEL_FILE_HEADER_SIZE = 80;
@@ -50,6 +51,8 @@ public:
 
     // Writes the plain image of a sound firmware file; a damaged file is never decrypted.
     long DecryptFile(const std::string& source, const std::string& destination);
+    // The plain image of a sound firmware file, in memory; a damaged file is never decrypted.
+    long DecryptToMemory(const std::string& source, std::vector<unsigned char>& image);
     // XOR with the key stream of the variant; its own inverse.
     long DecryptFile(unsigned char variant, unsigned char* buffer, std::uint32_t length);
 

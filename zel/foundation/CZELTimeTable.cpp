@@ -23,7 +23,7 @@ void CZELTimeTable::ScaleForTests(int divisor)
         return;
     for (ms* value : {&stepPoll, &requestResend, &requestTimeout, &moduleListResend, &moduleListTimeout,
              &targetRound, &pauseShort, &pauseMedium, &pauseLong, &pauseRestart, &expanderCollection,
-             &expanderFoundRound, &expanderFoundTimeout, &dialogTimer, &framerSilence, &statisticsPeriod,
+             &expanderFoundRound, &expanderFoundTimeout, &portReturnWindow, &dialogTimer, &framerSilence, &statisticsPeriod,
              &sendSlotWait, &portReopenPause, &radioStatisticsGap, &portListPoll,
              &stm32AnswerTimeout, &stm32EraseTimeout, &ecpuBlockResend, &workerLoopWait,
              &threadMonitorPeriod, &threadHangThreshold, &queuePopLockTimeout, &secondFaultWait, &fatalLogFlush})

@@ -23,6 +23,7 @@ struct CZELTimeTable
     ms expanderCollection{3000};    // collecting expander notifications
     ms expanderFoundRound{250};
     ms expanderFoundTimeout{10000};
+    ms portReturnWindow{5000};      // a port gone during an update may come back this soon (a cable re-plugged)
     ms dialogTimer{500};
 
     // Serial link

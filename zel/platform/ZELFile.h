@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -31,5 +32,9 @@ std::FILE* CreateFileAnew(const std::string& path);
 // Creates a new, private folder under the system's temporary folder whose name starts with
 // `prefix`. Returns 0 and its path, or the errno.
 int CreateTemporaryDirectory(const std::string& prefix, std::string& path);
+
+// Whether files can be created in `folder` (created first when missing) and its disk has `needed`
+// bytes free: empty when so, else the cause in words.
+std::string CheckFolderWritable(const std::string& folder, std::uintmax_t needed);
 
 } // namespace ZELPlatform

@@ -91,6 +91,10 @@ public:
     // bootloader that refuses to be read (read-out protection) is only warned about. Off by default.
     void SetVerifyAfterWrite(bool verify) { m_verifyAfterWrite = verify; }
     bool GetVerifyAfterWrite() const { return m_verifyAfterWrite; }
+    // Of the last direct transfer: the image was read back and matched; or the read-back was
+    // asked for but the bootloader refused to be read (read-out protection).
+    bool LastVerified() const { return m_verified; }
+    bool LastVerifyRefused() const { return m_verifyRefused; }
 
     // Told by the packet handler that the device acknowledged a firmware block; wakes the
     // waiting transfer at once.
@@ -195,6 +199,8 @@ private:
     int m_mismatchRead = -1;
     int m_mismatchWritten = -1;
     bool m_verifyAfterWrite = false;
+    bool m_verified = false;
+    bool m_verifyRefused = false;
 };
 
 CZELSTM32BootLoader& GetZELSTM32BootLoader();

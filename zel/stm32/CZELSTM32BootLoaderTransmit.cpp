@@ -184,6 +184,7 @@ bool CZELSTM32BootLoader::VerifyWrittenImage()
     if (result == kReadRefused) {
         AddText(kTextReadProtected, kWarning);
         m_failure = Failure::None;
+        m_verifyRefused = true;
         return true;
     }
     if (result != 0) {
@@ -192,6 +193,7 @@ bool CZELSTM32BootLoader::VerifyWrittenImage()
         return false;
     }
     AddOutput(Format(Text(kTextVerified), static_cast<unsigned>(compared)), kInformation);
+    m_verified = true;
     return true;
 }
 
@@ -199,6 +201,8 @@ long CZELSTM32BootLoader::TransmitFirmware(const std::string& portName, const st
 {
     m_identity = {};
     m_bytesWritten = 0;
+    m_verified = false;
+    m_verifyRefused = false;
     if (const long status = PrepareTransferFile(filePath); status != ZEL_STATUS_SUCCESS)
         return status;
 
