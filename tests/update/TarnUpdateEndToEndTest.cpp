@@ -12,7 +12,9 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -42,9 +44,12 @@ protected:
         server = std::make_unique<CSimServer>(std::move(scenario));
         ASSERT_EQ(server->Start(), 0);
     }
+    // Without an image of its own, the image carries its version text as real firmware does: the
+    // simulated processor reports it once it runs the image.
     void Pack(int type, const std::string& version, const std::string& name,
-        const std::string& image = std::string(2048, '\x5A'))
+        std::optional<std::string> givenImage = std::nullopt)
     {
+        const std::string image = givenImage ? *givenImage : version + std::string(2048 - version.size(), '\x5A');
         std::filesystem::create_directories(folder.Path() / "Firmware");
         ZELTest::WriteFile(folder.File("image.bin"), image);
         const ZELTest::ProcessResult packed = ZELTest::RunProgram(Tarn("fw pack --type " + std::to_string(type)
@@ -181,6 +186,7 @@ TEST_F(TarnAgainstSimulator, AnOmbraBoxIsComparedWithItsOwnVersion)
 TEST_F(TarnAgainstSimulator, NothingToUpdateEndsWithZero)
 {
     Serve(kQtr1);
+    Pack(3, "V 01.04.00", "kcpu.tarn");
     const ZELTest::ProcessResult result = Run("update --no --language de");
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("Update abgebrochen:\nDie neueste Firmware für das aktuelle Gerät ist bereits "
@@ -234,12 +240,14 @@ TEST_F(TarnAgainstSimulator, UpdateJsonTellsWhatBecameOfEachTarget)
     Pack(1, "V 02.10.00", "ccpu.tarn");
     const ZELTest::ProcessResult result = Run("update --yes --json");
     EXPECT_EQ(result.exitCode, 1) << result.output;
-    const std::string notFound = "The ECPU Joystick T001_2 could not be updated: the device did not find the expanders "
-                                 "again.";
+    const std::string notFound = "The ECPU Joystick T001_2 (type 34) could not be updated: the device did not find "
+                                 "the expanders again.";
     const std::string ccpuFailed = "The update of the CCPU could not be started. Extended Erase failed with 0 % "
                                    "written: NACK (0x1F) to command 0x44.";
-    EXPECT_NE(result.output.find("Update failed:\nThe update has failed because of the following errors:\n\n\t- "
-                                 + notFound + "\n\t- " + ccpuFailed),
+    EXPECT_NE(result.output.find("Update failed:\nThe update has failed because of the following errors:\n\n- "
+                                 + notFound + "\n- " + ccpuFailed
+                                 + "\n\nECPU Joystick T001_1 (type 33): updated, not confirmed (the CCPU waits in its "
+                                   "bootloader).\n\nStart the update again: the CCPU is flashed again first."),
         std::string::npos)
         << result.output;
     const nlohmann::json report = Report(result.output);
@@ -260,7 +268,7 @@ TEST_F(TarnAgainstSimulator, CtrlCDuringTheTransferAsksInTheChosenLanguage)
 {
     Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } },
         "baudRate": 115200 })");
-    Pack(3, "V 01.05.00", "kcpu.tarn", std::string(16384, '\x3C'));
+    Pack(3, "V 01.05.00", "kcpu.tarn", "V 01.05.00" + std::string(16374, '\x3C'));
     ZELTest::RunningProgram tarn(
         Tarn("update --yes --language de --port '" + server->Path() + "'"), 120, folder.Path().string());
     ASSERT_TRUE(tarn.Started());
@@ -275,7 +283,7 @@ TEST_F(TarnAgainstSimulator, CtrlCDuringTheTransferAsksInTheChosenLanguage)
 }
 
 // The cable goes in the middle of the LCPU's transfer: the run fails and leaves the LCPU in its
-// bootloader, which holds the line, so the KCPU after it never answers. The next run finds the
+// bootloader, which holds the line, so the KCPU after it is not started. The next run finds the
 // waiting bootloader, reads in the journal which update left it there, flashes that file again,
 // identifies the device and updates the KCPU too. The journal and tarn history tell the story.
 TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
@@ -331,9 +339,10 @@ TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
         const char* outcome;
         bool recovery;
     };
-    // Newest first: the KCPU, the LCPU's recovery, the KCPU that never answered, the LCPU cut off.
+    // Newest first: the KCPU, the LCPU's recovery, the LCPU cut off. The KCPU was not asked in the
+    // first run: the LCPU's bootloader held the line.
     const Expected story[] = { { "KCPU", "updated", false }, { "LCPU", "updated", true },
-        { "KCPU", "not started", false }, { "LCPU", "failed", false } };
+        { "LCPU", "failed", false } };
     ASSERT_EQ(entries.size(), std::size(story)) << history.output;
     for (std::size_t i = 0; i < std::size(story); ++i) {
         SCOPED_TRACE(i);
@@ -342,9 +351,9 @@ TEST_F(TarnAgainstSimulator, AnInterruptedTransferIsRecoveredByTheNextRun)
         EXPECT_EQ(entries[i]["recovery"], story[i].recovery);
         EXPECT_EQ(entries[i]["serialNumber"], "QTR1-REC-0001");
     }
-    EXPECT_EQ(entries[3]["step"], "switched");
-    EXPECT_GT(entries[3]["bytesWritten"].get<unsigned>(), 0u);
-    EXPECT_EQ(entries[3]["chipId"], 0x0413);
+    EXPECT_EQ(entries[2]["step"], "switched");
+    EXPECT_GT(entries[2]["bytesWritten"].get<unsigned>(), 0u);
+    EXPECT_EQ(entries[2]["chipId"], 0x0413);
 }
 
 namespace {
@@ -510,6 +519,8 @@ TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
         { "one byte stored wrongly", "--verify", R"({ "corruptWriteAt": "0x08000400" })", 1,
             "The update of the KCPU could not be started. Verify: the byte at 0x08000400 reads 0xA5, written 0x5A." },
         { "without the option", "", R"({ "corruptWriteAt": "0x08000400" })", 0, "Status: Update succeeded\n" },
+        { "read-out protection", "--verify", R"({ "readProtected": true })", 0,
+            "KCPU: updated, not verified (read-out protection)." },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -538,4 +549,160 @@ TEST(TarnDemo, UpdatesTheSimulatedDeviceAndNamesItsLog)
     log = log.substr(0, log.find('\n'));
     EXPECT_EQ(std::filesystem::path(log).extension(), ".csv") << log;
     EXPECT_TRUE(std::filesystem::is_regular_file(log)) << log;
+}
+
+// Without firmware for the device there is nothing to compare with: that is said, never "installed already".
+TEST_F(TarnAgainstSimulator, NoFirmwareForTheDeviceIsNoUpToDate)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> prepare;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        { "no folder", [] {}, { "There is no firmware folder ./Firmware." } },
+        { "an empty folder", [&] { std::filesystem::create_directories(folder.Path() / "Firmware"); },
+            { "The firmware folder ./Firmware holds no usable firmware file (*.tarn)." } },
+        { "only another hardware's file", [&] { Pack(2, "V 02.10.00", "ccpu-vhx.tarn"); },
+            { "The firmware folder ./Firmware holds no firmware for this QTR-1 (",
+                "./Firmware/ccpu-vhx.tarn: ", "V 02.10.00 is not for this QTR-1" } },
+        { "a damaged file only", [&] {
+             Pack(3, "V 01.05.00", "kcpu.tarn");
+             ZELTest::WriteFile(folder.File("Firmware/kcpu.tarn"), "no firmware");
+         },
+            { "The firmware folder ./Firmware holds no usable firmware file (*.tarn)." } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder.Path() / "Firmware");
+        Serve(kQtr1);
+        c.prepare();
+        const ZELTest::ProcessResult result = Run("update --yes --json");
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        for (const std::string& line : c.shown)
+            EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+        EXPECT_EQ(result.output.find("installed already"), std::string::npos) << result.output;
+        EXPECT_EQ(Report(result.output)["result"]["outcome"], "no-firmware") << result.output;
+    }
+}
+
+// A transfer that ended is not an update until the device reports the file's version.
+TEST_F(TarnAgainstSimulator, AProcessorThatKeepsItsOldVersionFailsTheRun)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+        "versionsAfterUpdate": { "KCPU": "V 01.04.00" } } })");
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    Pack(4, "V 01.03.00", "lcpu.tarn");
+    const ZELTest::ProcessResult result = Run("update --yes --json");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string unconfirmed = "The KCPU reports V 01.04.00 after the update; the file was V 01.05.00.";
+    EXPECT_NE(result.output.find("- " + unconfirmed), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Update succeeded"), std::string::npos) << result.output;
+    const nlohmann::json report = Report(result.output);
+    EXPECT_EQ(report["result"]["outcome"], "failed");
+    ASSERT_EQ(report["result"]["targets"].size(), 2u) << result.output;
+    EXPECT_EQ(report["result"]["targets"][0]["target"], "LCPU");
+    EXPECT_EQ(report["result"]["targets"][0]["outcome"], "updated");
+    EXPECT_EQ(report["result"]["targets"][1]["target"], "KCPU");
+    EXPECT_EQ(report["result"]["targets"][1]["outcome"], "failed");
+
+    // The journal keeps what the device reported.
+    const ZELTest::ProcessResult history
+        = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && " + Tarn("history --json"));
+    ASSERT_EQ(history.exitCode, 0) << history.output;
+    const nlohmann::json entries = nlohmann::json::parse(history.output);
+    ASSERT_EQ(entries.size(), 2u) << history.output;
+    EXPECT_EQ(entries[0]["target"], "KCPU");
+    EXPECT_EQ(entries[0]["outcome"], "failed");
+    EXPECT_EQ(entries[0]["confirmation"], "unconfirmed");
+    EXPECT_EQ(entries[0]["confirmedVersion"], "V 01.04.00");
+    EXPECT_EQ(entries[1]["target"], "LCPU");
+    EXPECT_EQ(entries[1]["outcome"], "updated");
+    EXPECT_EQ(entries[1]["confirmation"], "confirmed");
+    EXPECT_EQ(entries[1]["confirmedVersion"], "V 01.03.00");
+}
+
+// A lost expander notice is asked for again; a list that stays short stops the start before any switch.
+TEST_F(TarnAgainstSimulator, AShortExpanderListIsAskedAgainOrStopsTheStart)
+{
+    struct Case
+    {
+        const char* name;
+        const char* faults;
+        int exitCode;
+        std::vector<std::uint16_t> flashed;
+        const char* shown;
+    };
+    const Case cases[] = {
+        { "one notice lost", R"([ { "kind": "drop", "id": "0x8013", "times": 1 } ])", 0, { 33, 34 },
+            "Status: Update succeeded" },
+        { "every notice lost", R"([ { "kind": "drop", "id": "0x8013" } ])", 1, {},
+            "the device announced 2 expanders but reported only 0. No processor has been touched" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Serve(std::string(R"({ "device": { "hardware": "QTR-1",
+            "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" },
+            "expanders": [ { "type": 33, "version": "V 02.03.00" }, { "type": 34, "version": "V 02.03.00" } ] },
+            "faults": )") + c.faults + " }");
+        Pack(6, "V 02.04.00", "ecpu.tarn");
+        Pack(3, "V 01.05.00", "kcpu.tarn");
+        const ZELTest::ProcessResult result = Run("update --yes");
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << result.output;
+        server->Inspect([&](CSimDevice& device) {
+            EXPECT_EQ(device.ExpanderTypesFlashed(), c.flashed);
+            EXPECT_EQ(device.Version(CSimDevice::Processor::KCPU), c.exitCode == 0 ? "V 01.05.00" : "V 01.04.00");
+        });
+    }
+}
+
+// Nothing is switched for a transfer the PC cannot carry out: here the log and journal folder is a file.
+TEST_F(TarnAgainstSimulator, AFolderThatCannotTakeTheFilesSwitchesNoProcessor)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    ZELTest::WriteFile(folder.File("Logs"), "not a folder");
+    const ZELTest::ProcessResult result = Run("update --yes");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("The update could not be started because this PC is not ready for it:\n- The folder "
+                                 "./Logs cannot take the update's files: "),
+        std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("No processor has been touched."), std::string::npos) << result.output;
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_FALSE(device.BootLoaderOwner().has_value());
+        EXPECT_TRUE(device.BootLoader(CSimDevice::Processor::KCPU).ProgrammedImage().empty());
+        EXPECT_EQ(device.Version(CSimDevice::Processor::KCPU), "V 01.04.00");
+    });
+}
+
+// Once a processor waits in its bootloader on the line, the targets after it are not tried one by one.
+TEST_F(TarnAgainstSimulator, TargetsAfterAProcessorLeftInItsBootloaderAreNotStarted)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+        "bootloader": { "nack": "44" } } })");
+    Pack(4, "V 01.03.00", "lcpu.tarn");
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    Pack(1, "V 02.10.00", "ccpu.tarn");
+    const ZELTest::ProcessResult result = Run("update --yes --json");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string reason = "Not started: the device can no longer answer (the LCPU waits in its bootloader).";
+    EXPECT_NE(result.output.find("- The update of the KCPU could not be started. " + reason), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("- The update of the CCPU could not be started. " + reason), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("Start the update again: the LCPU is flashed again first."), std::string::npos)
+        << result.output;
+    const nlohmann::json report = Report(result.output);
+    ASSERT_EQ(report["result"]["targets"].size(), 3u) << result.output;
+    EXPECT_EQ(report["result"]["targets"][1]["outcome"], "not-started");
+    EXPECT_EQ(report["result"]["targets"][2]["outcome"], "not-started");
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_EQ(device.BootLoaderOwner(), CSimDevice::Processor::LCPU);
+        EXPECT_EQ(device.Version(CSimDevice::Processor::KCPU), "V 01.04.00");
+    });
 }
