@@ -96,7 +96,8 @@ struct Session
     void PackFirmware()
     {
         std::filesystem::create_directories(folder.File("Firmware"));
-        ZELTest::WriteFile(folder.File("image.bin"), std::string(2048, '\x5A'));
+        // The image carries its version text, as firmware does: the device reports it after the update.
+        ZELTest::WriteFile(folder.File("image.bin"), "V 01.05.00" + std::string(2038, '\x5A'));
         const std::string pack = std::string("'") + TARN_PROGRAM + "' fw pack --type 3 --version 'V 01.05.00' '"
             + folder.File("image.bin") + "' '" + folder.File("Firmware/kcpu.tarn") + "' </dev/null";
         if (ZELTest::RunProgram(pack).exitCode != 0)

@@ -57,7 +57,7 @@ bool Render(const std::string& folder, int language, const std::string& suffix, 
     ZELTest::TemporaryDirectory work;
     ZELTest::ScopedCurrentDirectory current(work.Path());
     std::filesystem::create_directories(work.Path() / "Firmware");
-    ZELTest::WriteFile(work.File("image.bin"), std::string(2048, '\x5A'));
+    ZELTest::WriteFile(work.File("image.bin"), "V 01.05.00" + std::string(2038, '\x5A'));
     const std::string pack = std::string("'") + TARN_PROGRAM + "' fw pack --type 3 --version 'V 01.05.00' '"
         + work.File("image.bin") + "' '" + work.File("Firmware/kcpu.tarn") + "' </dev/null";
     if (ZELTest::RunProgram(pack).exitCode != 0)
