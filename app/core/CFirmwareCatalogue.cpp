@@ -133,7 +133,7 @@ void CFirmwareCatalogue::Reject(const std::string& path, long status)
     else if (status == ZEL_STATUS_WRONG_FORMAT)
         cause = GetUpdateText(APP_TEXT_PAYLOAD_EMPTY);
     else
-        cause = GetZELStatusAsString(status);
+        cause = StatusInWords(status);
     m_rejected.push_back({ path, cause });
     AddOutput(std::string(GetUpdateText(APP_TEXT_FILE_NOT_READ)) + " " + path + "\r\n"
             + GetUpdateText(APP_TEXT_DETECTED_ERROR) + " " + cause,

@@ -79,22 +79,6 @@ std::string BootLoaderStep(unsigned char command)
     }
 }
 
-// A status in words, its name kept for whoever looks it up.
-std::string StatusInWords(long status)
-{
-    const char* words = nullptr;
-    switch (status) {
-    case ZEL_STATUS_FILE_ERROR: words = "the file cannot be opened or read"; break;
-    case ZEL_STATUS_INVALID_CRC: words = "its content is damaged (its checksum does not match)"; break;
-    case ZEL_STATUS_NOT_FOUND: words = "it is no firmware file"; break;
-    case ZEL_STATUS_WRONG_FORMAT: words = "it holds no image"; break;
-    case ZEL_STATUS_NO_MEMORY: words = "there is not enough memory"; break;
-    case ZEL_STATUS_BUSY: words = "the port is busy"; break;
-    default: words = "it failed"; break;
-    }
-    return std::string(words) + " (" + GetZELStatusAsString(status) + ")";
-}
-
 std::string DecryptionFailed(long status)
 {
     return Format("The firmware file could not be decrypted: %s.", StatusInWords(status).c_str());
@@ -686,7 +670,7 @@ std::string CUpdateProcedures::TransferFailureStep(Transfer transfer, long statu
 {
     if (transfer == Transfer::Bootloader && status == m_restartStatus && m_transferStatus == ZEL_STATUS_SUCCESS)
         return Format("The port could not be opened again after the transfer: %s.",
-            GetZELStatusAsString(m_restartStatus).c_str());
+            StatusInWords(m_restartStatus).c_str());
     if (status != ZEL_STATUS_UNSPECIFIC_ERROR)
         return DecryptionFailed(status);
     const CZELSTM32BootLoader& loader = GetZELSTM32BootLoader();

@@ -1,6 +1,7 @@
 #include "app/core/UpdateTexts.h"
 
 #include "zel/foundation/CZELLanguage.h"
+#include "zel/foundation/ZELStatus.h"
 
 namespace {
 
@@ -194,4 +195,21 @@ const char* GetUpdateText(unsigned long id)
         if (text.id == id)
             return language == ZEL_LANGUAGE_GERMAN ? text.german : text.english;
     return "???";
+}
+
+std::string StatusInWords(long status)
+{
+    const char* words = nullptr;
+    switch (status) {
+    case ZEL_STATUS_FILE_ERROR: words = "the file cannot be opened or read"; break;
+    case ZEL_STATUS_INVALID_CRC: words = "the content is damaged, its checksum does not match"; break;
+    case ZEL_STATUS_NOT_FOUND: words = "it is no firmware file"; break;
+    case ZEL_STATUS_WRONG_FORMAT: words = "it holds no image"; break;
+    case ZEL_STATUS_NO_MEMORY: words = "there is not enough memory"; break;
+    case ZEL_STATUS_BUSY: words = "the port is busy"; break;
+    case ZEL_STATUS_NO_CONNECTION: words = "nothing answered"; break;
+    case ZEL_STATUS_OPERATION_BROKEN: words = "the file is shorter than its header says"; break;
+    default: words = "it failed"; break;
+    }
+    return std::string(words) + " (" + GetZELStatusAsString(status) + ")";
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Ids of the update program's own texts (German and English).
 inline constexpr unsigned long APP_TEXT_THREAD_STARTED = 0x10000001;
 inline constexpr unsigned long APP_TEXT_THREAD_FINISHED = 0x10000002;
@@ -108,3 +110,6 @@ inline constexpr unsigned long APP_TEXT_CAPTION_SUCCEEDED = 0x14000004;
 // The text in the library's current language, asked at every call; "???" for language 2 and for
 // an id without text.
 const char* GetUpdateText(unsigned long id);
+
+// A status as the operator reads it: what it means in words, then its name for whoever looks it up.
+std::string StatusInWords(long status);

@@ -78,12 +78,17 @@ TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
         const char* firstVersion; // file a.tarn, found first
         const char* secondVersion; // file b.tarn
         std::string kept; // path in slot 3, empty for none
+        std::string passedOver; // the other file and why, empty for none
     };
     const Case cases[] = {
-        { "newer second", "V 01.02.03", "V 01.02.04", kFirmware + "b.tarn" },
-        { "newer first", "V 01.02.04", "V 01.02.03", kFirmware + "a.tarn" },
-        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", kFirmware + "a.tarn" },
-        { "version 0 never fills an empty slot", "bad", "", "" },
+        { "newer second", "V 01.02.03", "V 01.02.04", kFirmware + "b.tarn",
+            kFirmware + "a.tarn: KCPU V 01.02.03: " + kFirmware + "b.tarn (V 01.02.04) is newer and was taken" },
+        { "newer first", "V 01.02.04", "V 01.02.03", kFirmware + "a.tarn",
+            kFirmware + "b.tarn: KCPU V 01.02.03: older than " + kFirmware + "a.tarn (V 01.02.04), which was taken" },
+        { "equal versions keep the first", "V 01.02.03", "V 01.02.03", kFirmware + "a.tarn",
+            kFirmware + "b.tarn: KCPU V 01.02.03: a second file with the same version; " + kFirmware
+                + "a.tarn was taken" },
+        { "version 0 never fills an empty slot", "bad", "", "", "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,10 +99,36 @@ TEST_F(CatalogueFixture, KeepsTheStrictlyNewestFileOfEachType)
         CFirmwareCatalogue catalogue = MakeCatalogue();
         EXPECT_EQ(catalogue.ScanFirmwareFolder(), 0);
         EXPECT_EQ(catalogue.Slot(3).path, c.kept);
+        std::string passedOver;
+        for (const CFirmwareCatalogue::RejectedFile& file : catalogue.PassedOverFiles())
+            passedOver += file.path + ": " + file.cause;
+        EXPECT_EQ(passedOver, c.passedOver);
         if (!c.kept.empty()) {
             EXPECT_EQ(catalogue.Slot(3).header.fileType, 3u);
         }
     }
+}
+
+// What the folder itself was like: the planning says it instead of "installed already".
+TEST_F(CatalogueFixture, TellsAMissingOrEmptyFolderFromOneWithFiles)
+{
+    using State = CFirmwareCatalogue::FolderState;
+    EXPECT_EQ(MakeCatalogue().GetFolderState(), State::NotScanned);
+    CFirmwareCatalogue empty = MakeCatalogue();
+    EXPECT_EQ(empty.ScanFirmwareFolder(), -1);
+    EXPECT_EQ(empty.GetFolderState(), State::NoFiles);
+    ZELTest::WriteFile("Firmware/foreign.tarn", "no firmware");
+    CFirmwareCatalogue unusable = MakeCatalogue();
+    EXPECT_EQ(unusable.ScanFirmwareFolder(), 0);
+    EXPECT_EQ(unusable.GetFolderState(), State::NoFiles);
+    AddFirmware("kcpu.tarn", 3, "V 01.00.00");
+    CFirmwareCatalogue read = MakeCatalogue();
+    EXPECT_EQ(read.ScanFirmwareFolder(), 0);
+    EXPECT_EQ(read.GetFolderState(), State::Read);
+    std::filesystem::remove_all("Firmware");
+    CFirmwareCatalogue missing = MakeCatalogue();
+    EXPECT_EQ(missing.ScanFirmwareFolder(), -1);
+    EXPECT_EQ(missing.GetFolderState(), State::Missing);
 }
 
 TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
@@ -132,18 +163,18 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
             ZEL_SYSTEM_LOG_EX_EVENT_WARNING };
     };
     const std::vector<LogLine> expected = {
-        warning("damaged.tarn", "ZEL_STATUS_INVALID_CRC"),
+        warning("damaged.tarn", "the content is damaged, its checksum does not match (ZEL_STATUS_INVALID_CRC)"),
         warning("empty.tarn", "The file holds no firmware image."),
-        warning("fifo.tarn", "ZEL_STATUS_FILE_ERROR"),
+        warning("fifo.tarn", "the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)"),
         warning("foreign.tarn", "The file header is not supported."),
-        warning("gone.tarn", "ZEL_STATUS_FILE_ERROR"),
+        warning("gone.tarn", "the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)"),
         { "The following file has been found: " + kFirmware + "inside.tarn (MCPU, V 01.00.00, , )",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
         { "The following file has been found: " + kFirmware + "kcpu.tarn (KCPU, V 01.00.00, first info, second info)",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
         { "The following file has been found: " + kFirmware + "other.TARN (, V 05.00.00, , )",
             ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION },
-        warning("outside.tarn", "ZEL_STATUS_FILE_ERROR"),
+        warning("outside.tarn", "the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)"),
     };
     EXPECT_EQ(m_log, expected);
     EXPECT_EQ(catalogue.Slot(3).path, kFirmware + "kcpu.tarn");
@@ -159,10 +190,13 @@ TEST_F(CatalogueFixture, LogsEveryFileAndSkipsWhatItCannotUse)
     for (const CFirmwareCatalogue::RejectedFile& file : catalogue.RejectedFiles())
         rejected.push_back(file.path + ": " + file.cause);
     EXPECT_EQ(rejected,
-        (std::vector<std::string> { kFirmware + "damaged.tarn: ZEL_STATUS_INVALID_CRC",
-            kFirmware + "empty.tarn: The file holds no firmware image.", kFirmware + "fifo.tarn: ZEL_STATUS_FILE_ERROR",
-            kFirmware + "foreign.tarn: The file header is not supported.", kFirmware + "gone.tarn: ZEL_STATUS_FILE_ERROR",
-            kFirmware + "outside.tarn: ZEL_STATUS_FILE_ERROR" }));
+        (std::vector<std::string> {
+            kFirmware + "damaged.tarn: the content is damaged, its checksum does not match (ZEL_STATUS_INVALID_CRC)",
+            kFirmware + "empty.tarn: The file holds no firmware image.",
+            kFirmware + "fifo.tarn: the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)",
+            kFirmware + "foreign.tarn: The file header is not supported.",
+            kFirmware + "gone.tarn: the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)",
+            kFirmware + "outside.tarn: the file cannot be opened or read (ZEL_STATUS_FILE_ERROR)" }));
 }
 
 TEST_F(CatalogueFixture, LogsInTheLanguageOfTheMoment)

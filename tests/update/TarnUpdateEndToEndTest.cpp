@@ -141,11 +141,13 @@ TEST_F(TarnAgainstSimulator, EveryRejectedFileIsNamedOnTheConsole)
     Pack(3, "V 09.00.00", "empty.tarn", "");
     ZELTest::WriteFile(folder.File("Firmware/foreign.tarn"), "no firmware");
     const char* const lines[] = {
-        "The following file could not be read: ./Firmware/damaged.tarn (Detected error: ZEL_STATUS_INVALID_CRC)\n",
+        "The following file could not be read: ./Firmware/damaged.tarn (Detected error: the content is damaged, its checksum does not match "
+        "(ZEL_STATUS_INVALID_CRC))\n",
         "The following file could not be read: ./Firmware/empty.tarn (Detected error: The file holds no firmware image.)\n",
         "The following file could not be read: ./Firmware/foreign.tarn (Detected error: The file header is not "
         "supported.)\n",
-        "The following file could not be read: ./Firmware/short.tarn (Detected error: ZEL_STATUS_OPERATION_BROKEN)\n",
+        "The following file could not be read: ./Firmware/short.tarn (Detected error: the file is shorter than its header says "
+        "(ZEL_STATUS_OPERATION_BROKEN))\n",
     };
     for (const char* command : { "check", "update --no" }) {
         SCOPED_TRACE(command);
