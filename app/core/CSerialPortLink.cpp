@@ -22,3 +22,8 @@ long CSerialPortLink::SetSerialPortSettings(const std::string& portName, long ba
 std::string CSerialPortLink::GetCOMPort() const { return GetZELSerialPort().GetCOMPort(); }
 long CSerialPortLink::GetBaudRateAsID() const { return GetZELSerialPort().GetBaudRateAsID(); }
 std::string CSerialPortLink::GetLastOpenErrorText() const { return GetZELSerialPort().GetLastOpenErrorText(); }
+
+std::chrono::milliseconds CSerialPortLink::GetPortGoneFor() const
+{
+    return GetZELSerialPort().GoneFor();
+}

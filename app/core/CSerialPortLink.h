@@ -16,4 +16,5 @@ public:
     std::string GetCOMPort() const override;
     long GetBaudRateAsID() const override;
     std::string GetLastOpenErrorText() const override;
+    std::chrono::milliseconds GetPortGoneFor() const override;
 };

@@ -697,6 +697,9 @@ bool CUpdateProcedures::RequestUntilReady(const Procedure& procedure)
     const Clock::time_point start = Clock::now();
     const Clock::duration poll = ZELTimes().stepPoll;
     for (int round = 0; round < procedure.roundLimit; ++round) {
+        // Requests into a port that stays gone reach nobody: the rest of the rounds are not waited out.
+        if (m_dialog.GetLink().GetPortGoneFor() >= ZELTimes().portReturnWindow)
+            break;
         if (round % procedure.resendDivisor == 0)
             m_dialog.GetLink().SendCommand(packet, length);
         if (m_dialog.WaitForReady(procedure.readyFlag, start + poll * (round + 1)))

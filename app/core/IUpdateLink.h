@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -26,4 +27,7 @@ public:
     virtual long GetBaudRateAsID() const = 0;
     // Why the last open failed, for an operator (empty when unknown).
     virtual std::string GetLastOpenErrorText() const = 0;
+    // How long the port has been gone (adapter unplugged, cable pulled) while the receiving thread
+    // waits for it to come back; zero while it is there.
+    virtual std::chrono::milliseconds GetPortGoneFor() const { return std::chrono::milliseconds(0); }
 };

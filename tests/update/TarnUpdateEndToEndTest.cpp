@@ -708,3 +708,46 @@ TEST_F(TarnAgainstSimulator, TargetsAfterAProcessorLeftInItsBootloaderAreNotStar
         EXPECT_EQ(device.Version(CSimDevice::Processor::KCPU), "V 01.04.00");
     });
 }
+
+// The cable goes while an expander is asked for its update, or during its transfer through the device,
+// and stays away: the wait ends once the port has been gone a while, and the targets after it are not
+// started one after another.
+TEST_F(TarnAgainstSimulator, APortGoneForGoodDuringAnExpanderEndsTheRun)
+{
+    struct Case
+    {
+        const char* name;
+        const char* scenario;
+        const char* pullAt; // the line after which the cable goes
+        const char* expander; // what is said of the expander
+    };
+    const Case cases[] = {
+        { "while it is asked", R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+            "expanders": [ { "type": 33, "version": "V 02.03.00" } ] },
+            "faults": [ { "kind": "noAnswer", "id": "0x0014" } ] })",
+            "Status: ECPU Update", "ECPU Joystick T001_1 (type 33): The processor did not answer its update request." },
+        { "during its transfer", R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30" },
+            "expanders": [ { "type": 33, "version": "V 02.03.00" } ] }, "baudRate": 115200 })",
+            "Progress: 2%", "went away during the transfer and did not come back" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Serve(c.scenario);
+        Pack(6, "V 02.04.00", "ecpu.tarn", "V 02.04.00" + std::string(65526, '\x21'));
+        Pack(1, "V 02.10.00", "ccpu.tarn");
+        ZELTest::RunningProgram tarn(
+            Tarn("update --yes --port '" + server->Path() + "'"), 120, folder.Path().string());
+        ASSERT_TRUE(tarn.Started());
+        ASSERT_TRUE(tarn.WaitForLine(c.pullAt));
+        server->Disconnect(std::nullopt);
+        const ZELTest::ProcessResult result = tarn.Finish();
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        EXPECT_NE(result.output.find(c.expander), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find("- The update of the CCPU could not be started. Not started: the device can no "
+                                     "longer answer (the port " + server->Path() + " is gone)."),
+            std::string::npos)
+            << result.output;
+        EXPECT_NE(result.output.find("Connect the device again and start the update again."), std::string::npos)
+            << result.output;
+    }
+}

@@ -538,6 +538,15 @@ Clock::time_point CZELSerialPort::NextWakeUp(Clock::time_point now) const
     return wake;
 }
 
+std::chrono::milliseconds CZELSerialPort::GoneFor() const
+{
+    const std::int64_t since = m_goneSince.load();
+    if (since == 0)
+        return std::chrono::milliseconds(0);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        Clock::now() - Clock::time_point(Clock::duration(since)));
+}
+
 long CZELSerialPort::RunSerialPortThread()
 {
     if (!m_thread.IsRunning())
@@ -569,11 +578,14 @@ long CZELSerialPort::RunSerialPortThread()
         }
         if (!m_device.IsOpen() && OpenLocked(false) != 0) {
             // The device node went away: try again every cycle until it is back.
+            std::int64_t expected = 0;
+            m_goneSince.compare_exchange_strong(expected, Clock::now().time_since_epoch().count());
             m_device.Close();
             m_ioLock.unlock();
             m_thread.Sleep(ZELTimes().portReopenPause);
             continue;
         }
+        m_goneSince.store(0);
         TransmitPending();
 
         const std::uint16_t protocol = m_protocol.load();

@@ -80,6 +80,9 @@ public:
     long InitializeReceivingThread();
     long TerminateReceivingThread();
     bool IsRunning() const;
+    // How long the receiving thread has found its device gone (unplugged, cable pulled) without
+    // opening it again; zero while it is there.
+    std::chrono::milliseconds GoneFor() const;
 
     // Fills in the checksums (by the first byte) in the caller's buffer, then queues the packet.
     // ZEL_STATUS_BUSY without a thread or when the slot stays taken for the time table's wait;
@@ -145,6 +148,8 @@ private:
     int m_ioWaiters = 0;
     CZELSerialDevice m_device;
     std::atomic<bool> m_closeRequested{false};
+    // Steady-clock ticks of when the device went away; 0 while it is there.
+    std::atomic<std::int64_t> m_goneSince{0};
     CZELMonitoredThread m_thread;
 
     // The one pending packet, handed over under m_sendLock.

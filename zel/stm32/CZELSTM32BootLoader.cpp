@@ -2,6 +2,7 @@
 
 #include "zel/foundation/CZELTimeTable.h"
 #include "zel/foundation/ZELStatus.h"
+#include "zel/serial/CZELSerialPort.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -85,9 +86,13 @@ std::string CZELSTM32BootLoader::DescribeFailureKind() const
             m_lastCommand);
         return text;
     case Failure::SendRefused:
-        std::snprintf(text, sizeof text, "the device link refused the request for 0x%08X: %s", m_lastAddress,
+        std::snprintf(text, sizeof text, "the device link did not take the request for 0x%08X: %s (%s)", m_lastAddress,
+            m_lastError == ZEL_STATUS_BUSY ? "its port is busy or gone" : "the request was refused",
             GetZELStatusAsString(m_lastError).c_str());
         return text;
+    case Failure::DeviceLinkGone:
+        return "the port " + GetZELSerialPort().GetCOMPort()
+            + " went away during the transfer and did not come back (adapter unplugged or cable pulled?)";
     case Failure::BlockNotAcknowledged:
         std::snprintf(text, sizeof text, "the device did not acknowledge the firmware block for 0x%08X", m_lastAddress);
         return text;

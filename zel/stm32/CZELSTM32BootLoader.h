@@ -5,6 +5,7 @@
 #include "zel/platform/CZELSerialDevice.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -46,6 +47,7 @@ public:
         BlockNotAcknowledged, // the device never confirmed a firmware block
         SendRefused, // the device link refused a request; its status in LastError()
         VerifyMismatch, // a byte read back differs from the image; see MismatchAddress()
+        DeviceLinkGone, // through the device: its port went away and did not come back
     };
 
     // What a bootloader says of itself.
@@ -141,6 +143,8 @@ protected:
     // Hands a finished device request to the serial link, which fills in its sequence number and
     // checksums; the link's status. Tests replace the link.
     virtual long SendDeviceRequest(std::uint8_t* packet, std::uint32_t length);
+    // How long the device link's port has been gone (zero while it is there).
+    virtual std::chrono::milliseconds DeviceLinkGoneFor() const;
 
     bool IsPortOpen() const { return m_port.IsOpen(); }
 

@@ -354,6 +354,11 @@ int CZELSTM32BootLoader::stm32_write_flash_ECPU(const ReadFunction& read, const 
             return kProtocolFailed;
         int resends = 0;
         while (!m_blockAcknowledgedEvent.Wait(ZELTimes().ecpuBlockResend)) {
+            // A port that stays gone takes no block: resending for the rest of the minute is waiting for nothing.
+            if (DeviceLinkGoneFor() >= ZELTimes().portReturnWindow) {
+                m_failure = Failure::DeviceLinkGone;
+                return kProtocolFailed;
+            }
             if (resends == ZELTimes().ecpuBlockMaxResends) {
                 // The last refusal, if the link never took the request, is the better cause.
                 if (m_failure != Failure::SendRefused)
@@ -388,6 +393,11 @@ int CZELSTM32BootLoader::stm32_go_command_ECPU()
 long CZELSTM32BootLoader::SendDeviceRequest(std::uint8_t* packet, std::uint32_t length)
 {
     return GetZELSerialPort().SendCommand(packet, length);
+}
+
+std::chrono::milliseconds CZELSTM32BootLoader::DeviceLinkGoneFor() const
+{
+    return GetZELSerialPort().GoneFor();
 }
 
 long CZELSTM32BootLoader::ProbeBootloader(const std::string& portName, Identity& found)
