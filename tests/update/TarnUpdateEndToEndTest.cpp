@@ -12,9 +12,11 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -538,4 +540,70 @@ TEST(TarnDemo, UpdatesTheSimulatedDeviceAndNamesItsLog)
     log = log.substr(0, log.find('\n'));
     EXPECT_EQ(std::filesystem::path(log).extension(), ".csv") << log;
     EXPECT_TRUE(std::filesystem::is_regular_file(log)) << log;
+}
+
+namespace {
+
+// Every file and folder under `folder` with its content ("/" for a folder).
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> content;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        content[std::filesystem::relative(entry.path(), folder).string()]
+            = entry.is_directory() ? "/" : ZELTest::ReadFile(entry.path().string());
+    return content;
+}
+
+} // namespace
+
+// The demo writes firmware, logs and a journal: an operator's folder is refused and left as it was,
+// byte for byte, whatever it holds.
+TEST(TarnDemo, RefusesAFolderThatIsNotItsOwnAndLeavesItAsItWas)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+    };
+    const std::string journal = R"({"format": 1, "entries": []})";
+    const Case cases[] = {
+        { "an operator's working folder",
+            { { "ZEL.ini", "[TarnUpdate]\nCOMPort=COM3\n" }, { "Firmware/kcpu.tarn", std::string(200, '\x11') },
+                { "Firmware/ccpu-qtr.tarn", std::string(300, '\x22') }, { "Logs/update-journal.json", journal },
+                { "Logs/2026-12-01 10-00-00.csv", "a;log\n" } } },
+        { "only a settings file", { { "ZEL.ini", "[TarnUpdate]\nLanguage=0\n" } } },
+        { "only a journal", { { "Logs/update-journal.json", journal } } },
+        // The marker alone does not make a folder the demo's: everything else in it must be too.
+        { "marked, with a file of its own", { { ".tarn-demo", "" }, { "notes.txt", "mine" } } },
+        { "marked, with foreign firmware", { { ".tarn-demo", "" }, { "Firmware/mcpu-special.tarn", "x" } } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ZELTest::TemporaryDirectory folder;
+        for (const auto& [path, content] : c.files) {
+            std::filesystem::create_directories((folder.Path() / path).parent_path());
+            ZELTest::WriteFile(folder.File(path), content);
+        }
+        const auto before = Snapshot(folder.Path());
+        const ZELTest::ProcessResult demo
+            = ZELTest::RunProgram(Tarn("demo --folder '" + folder.Path().string() + "'") + " 2>&1");
+        EXPECT_EQ(demo.exitCode, 2) << demo.output;
+        EXPECT_NE(demo.output.find(folder.Path().string()), std::string::npos) << demo.output;
+        EXPECT_NE(demo.output.find("leave out --folder"), std::string::npos) << demo.output;
+        EXPECT_EQ(Snapshot(folder.Path()), before);
+    }
+}
+
+// An empty folder takes the demo, and the demo takes its own folder again.
+TEST(TarnDemo, RunsInAnEmptyFolderAndAgainInItsOwn)
+{
+    const ZELTest::TemporaryDirectory folder;
+    for (const char* run : { "empty folder", "its own earlier demo" }) {
+        SCOPED_TRACE(run);
+        const ZELTest::ProcessResult demo
+            = ZELTest::RunProgram(Tarn("demo --folder '" + folder.Path().string() + "'") + " 2>&1");
+        ASSERT_EQ(demo.exitCode, 0) << demo.output;
+        EXPECT_NE(demo.output.find("Result: the update succeeded"), std::string::npos) << demo.output;
+    }
+    EXPECT_TRUE(std::filesystem::exists(folder.Path() / "Logs" / "update-journal.json"));
 }
