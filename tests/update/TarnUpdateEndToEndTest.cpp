@@ -495,6 +495,32 @@ TEST_F(TarnAgainstSimulator, RecoverFlashesTheNamedFileWithoutAJournal)
     EXPECT_NE(again.output.find("No bootloader answers"), std::string::npos) << again.output;
 }
 
+// A processor that `tarn send` switched has no update file: the next start finds it waiting through
+// the journal and leaves the choice of file to the operator, as tarn recover then makes it.
+TEST_F(TarnAgainstSimulator, AProcessorSwitchedByTarnSendIsFoundByTheNextStart)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" } } })");
+    Pack(3, "V 01.05.00", "kcpu.tarn", std::string(2048, '\x33'));
+    const ZELTest::ProcessResult sent
+        = Run("send --seconds 1 --allow-bootloader CCPU_REQ_CONTROL UPDATE_FIRMWARE 10240");
+    ASSERT_EQ(sent.exitCode, 0) << sent.output;
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_EQ(device.BootLoaderOwner(), CSimDevice::Processor::KCPU);
+    });
+
+    const ZELTest::ProcessResult update = Run("update --yes");
+    EXPECT_EQ(update.exitCode, 1) << update.output;
+    EXPECT_NE(update.output.find("A processor is waiting in its bootloader"), std::string::npos) << update.output;
+    EXPECT_NE(update.output.find("tarn recover --port"), std::string::npos) << update.output;
+    EXPECT_EQ(update.output.find("is missing or has changed"), std::string::npos) << update.output;
+
+    const ZELTest::ProcessResult recover = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && "
+        + Tarn("recover --port '" + server->Path() + "' --file Firmware/kcpu.tarn"));
+    EXPECT_EQ(recover.exitCode, 0) << recover.output;
+    server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoaderOwner().has_value()); });
+}
+
 // --verify reads the flashed image back: the status names the verify, a byte the chip stored wrongly
 // fails the target with its address; without the option the same chip is not read and passes.
 TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
