@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,14 @@
 namespace {
 
 constexpr int EXIT_PROBLEM = 1;
+constexpr int EXIT_USAGE = 2;
+
+// The file that marks a folder as the demo's own: a folder holding it (and nothing the demo does not
+// write) may be used again; any other folder with content is an operator's and is never written.
+const char* const kMarker = ".tarn-demo";
+// What a run of the demo leaves in its folder besides its firmware: the update's logs, journal and
+// dumps, its transfer image, and the image the packing writes for a moment.
+const char* const kDemoEntries[] = { kMarker, "Firmware", "Logs", "Dumps", "temp.bin", "sample.bin" };
 
 struct DemoOptions
 {
@@ -65,6 +74,48 @@ std::string Quoted(const std::string& text)
     for (const char c : text)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+bool IsSampleName(const std::string& name)
+{
+    for (const auto* samples : { &kQtr1Firmware, &kVhx360Firmware })
+        for (const SampleFirmware& sample : *samples)
+            if (name == sample.name)
+                return true;
+    return false;
+}
+
+// Why the demo must not run in `folder`, or empty when the folder is new, empty or an earlier demo's.
+std::string ForeignContent(const std::filesystem::path& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(folder, error);
+    if (status.type() == fs::file_type::not_found)
+        return {};
+    if (!fs::is_directory(status))
+        return "it is not a folder";
+    if (fs::is_empty(folder, error) && !error)
+        return {};
+    if (!fs::is_regular_file(fs::symlink_status(folder / kMarker, error)))
+        return "it holds files and is not a folder an earlier demo made";
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (std::find(std::begin(kDemoEntries), std::end(kDemoEntries), name) == std::end(kDemoEntries))
+            return "it holds \"" + name + "\", which the demo did not write";
+        // A linked folder would lead the demo's writes elsewhere.
+        if (entry->is_symlink(error))
+            return "\"" + name + "\" is a link";
+    }
+    for (fs::directory_iterator entry(folder / "Firmware", error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!IsSampleName(name) || !fs::is_regular_file(entry->symlink_status(error)))
+            return "it holds \"Firmware/" + name + "\", which is not the demo's sample firmware";
+    }
+    if (error && error != std::errc::no_such_file_or_directory)
+        return "its content cannot be read (" + error.message() + ")";
+    return {};
 }
 
 // A fresh folder for the run under the system's temporary folder.
@@ -143,6 +194,12 @@ int RunDemo(const DemoOptions& options)
 {
     const bool vhx = options.device == "vhx360";
     std::filesystem::path folder = options.folder.empty() ? MakeFolder() : std::filesystem::path(options.folder);
+    if (const std::string foreign = ForeignContent(folder); !foreign.empty()) {
+        std::cerr << "The demo does not run in " << folder.string() << ": " << foreign
+                  << ". It writes firmware, logs and an update journal into its folder, so it takes only a new or "
+                     "empty folder or one of its own earlier runs. Name such a folder, or leave out --folder.\n";
+        return EXIT_USAGE;
+    }
     std::error_code error;
     std::filesystem::create_directories(folder / "Firmware", error);
     if (folder.empty() || error) {
@@ -150,9 +207,25 @@ int RunDemo(const DemoOptions& options)
         return EXIT_PROBLEM;
     }
     folder = std::filesystem::absolute(folder);
+    {
+        std::ofstream marker(folder / kMarker, std::ios::trunc);
+        marker << "Made by `tarn demo`: the demo may run here again.\n";
+        if (!marker) {
+            std::cerr << "The demo cannot write into its folder " << folder.string() << ".\n";
+            return EXIT_PROBLEM;
+        }
+    }
     std::cout << "Demo folder: " << folder.string() << '\n';
 
-    for (const SampleFirmware& sample : vhx ? kVhx360Firmware : kQtr1Firmware) {
+    // An earlier run for the other device left its samples; the catalogue is to see only this one's.
+    const auto& samples = vhx ? kVhx360Firmware : kQtr1Firmware;
+    for (const auto* others : { &kQtr1Firmware, &kVhx360Firmware })
+        for (const SampleFirmware& other : *others)
+            if (std::none_of(samples.begin(), samples.end(),
+                    [&](const SampleFirmware& sample) { return std::strcmp(sample.name, other.name) == 0; }))
+                std::filesystem::remove(folder / "Firmware" / other.name, error);
+
+    for (const SampleFirmware& sample : samples) {
         if (!PackSample(folder, sample)) {
             std::cerr << "The demo cannot write its sample firmware into " << folder << ".\n";
             return EXIT_PROBLEM;
@@ -207,6 +280,8 @@ void RegisterDemoCommand(CLI::App& app)
         "pack sample firmware, start the simulated device and run the whole update against it");
     demo->add_option("--device", options->device, "the simulated device")
         ->check(CLI::IsMember({ "qtr1", "vhx360" }));
-    demo->add_option("--folder", options->folder, "where to run (default: a new folder under the temporary folder)");
+    demo->add_option("--folder", options->folder,
+        "where to run: a new or empty folder, or one an earlier demo made (default: a new folder under the "
+        "temporary folder)");
     demo->callback([options] { Finish(RunDemo(*options)); });
 }

@@ -163,6 +163,18 @@ std::string TemporaryName(const std::string& output)
     return name.str();
 }
 
+// True, with the reason printed, when `output` names the file `input` is (also through another
+// spelling, a symbolic or a hard link): writing it would destroy the very file being read.
+bool IsTheInput(const std::string& input, const std::string& output)
+{
+    std::error_code error;
+    if (!std::filesystem::equivalent(input, output, error) || error)
+        return false;
+    std::cerr << output << ": This is the file " << input
+              << " itself; name another output file so that the input stays as it is.\n";
+    return true;
+}
+
 int Publish(long status, const std::string& temporary, const std::string& output)
 {
     if (status != ZEL_STATUS_SUCCESS) {
@@ -187,6 +199,13 @@ int RunPack(const FwOptions& options)
         return EXIT_USAGE;
     }
     CZELFileHeader& files = GetZELFileHeader();
+    // The types the update program knows by name; any other file is never installed.
+    if (files.GetFileTypeAsString(options.type).empty()) {
+        std::cerr << "--type " << options.type << " is no firmware file type: use 1 to 10 or 129 to 135.\n";
+        return EXIT_USAGE;
+    }
+    if (IsTheInput(options.input, options.output))
+        return EXIT_USAGE;
     // An image that begins with the magic number would be taken for a firmware file and lose its
     // first 80 bytes.
     _FILE_HEADER probe {};
@@ -227,6 +246,8 @@ int RunPack(const FwOptions& options)
 
 int RunUnpack(const FwOptions& options)
 {
+    if (IsTheInput(options.input, options.output))
+        return EXIT_USAGE;
     const std::string temporary = TemporaryName(options.output);
     const long status = GetZELFileHeader().DecryptFile(options.input, temporary);
     if (status != ZEL_STATUS_SUCCESS)

@@ -11,6 +11,7 @@
 #include "zel/commands/CZELPlainComboBox.h"
 #include "zel/commands/CZELPlainEdit.h"
 #include "zel/commands/CZELPlainStaticText.h"
+#include "zel/foundation/ZELConversions.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/platform/CZELEvent.h"
 #include "zel/platform/ZELSignals.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -39,6 +41,7 @@ struct SendOptions
     std::vector<std::string> arguments; // REQUEST [PARAMETER] [VALUE]
     double seconds = 2.0;
     bool list = false;
+    bool allowBootloader = false;
 };
 
 // Nothing of an update happens here; the dialog only needs somewhere to show it.
@@ -152,11 +155,35 @@ int RunSend(const SendOptions& options)
             std::cerr << requests.Entries()[request] << " takes no value.\n";
             return EXIT_USAGE;
         }
-        value.SetWindowText(options.arguments[next++]);
+        // Strict: a typo must not become another number, least of all 0.
+        const std::string& text = options.arguments[next++];
+        long long lowest = 0;
+        long long highest = 0;
+        CZELCommandHelper::GetValueRange(request, parameters.GetCurSel(), lowest, highest);
+        long long number = 0;
+        if (!ParseZELNumber(text, number) || number < lowest || number > highest) {
+            std::cerr << '"' << text << "\" is no value for " << requests.Entries()[request]
+                      << ": give a whole number from " << lowest << " to " << highest << ", decimal or 0x hex.\n";
+            return EXIT_USAGE;
+        }
+        value.SetWindowText(std::to_string(number));
     }
     if (next < options.arguments.size()) {
         std::cerr << "Too many arguments after " << requests.Entries()[request] << ".\n";
         return EXIT_USAGE;
+    }
+
+    // A processor switched into its bootloader stays there until it is flashed: only on request.
+    std::uint8_t packet[CZELCommandHelper::kCommandBufferSize] = {};
+    std::uint16_t length = 0;
+    if (helper.GetCurrentCommand(&requests, &parameters, &value, packet, &length) == ZEL_STATUS_SUCCESS) {
+        const auto bootloaderSwitch = CServiceConsole::FindBootloaderSwitch(packet, length);
+        if (bootloaderSwitch && !options.allowBootloader) {
+            std::cerr << "This request switches the " << bootloaderSwitch->target
+                      << " into its bootloader, where it stays until it is flashed (tarn update or tarn recover). "
+                         "Nothing was sent; add --allow-bootloader to send it.\n";
+            return EXIT_USAGE;
+        }
     }
 
     ZELPlatform::BlockStopSignals();
@@ -170,6 +197,7 @@ int RunSend(const SendOptions& options)
 
     std::mutex output;
     CServiceConsole console(link);
+    console.AllowBootloaderSwitch(options.allowBootloader);
     console.Start([&output](const std::string& line) {
         std::lock_guard lock(output);
         std::cout << line << std::endl;
@@ -205,6 +233,8 @@ void RegisterSendCommand(CLI::App& app)
     send->add_option("--seconds", options->seconds, "how long to print answers (default 2)")
         ->check(CLI::Range(0.0, 3600.0));
     send->add_flag("--list", options->list, "list the requests and their parameters");
+    send->add_flag("--allow-bootloader", options->allowBootloader,
+        "send a request that switches a processor into its bootloader (recorded in the update journal)");
     send->callback([options] {
         if (const int code = RunSend(*options); code != 0)
             throw CLI::RuntimeError(code);

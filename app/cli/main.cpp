@@ -4,13 +4,17 @@
 #include "app/cli/SendCommand.h"
 #include "app/cli/SimulatorCommands.h"
 #include "app/cli/UpdateCommand.h"
+#include "app/core/CUpdaterApp.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <iostream>
 
 int main(int argc, char** argv)
 {
+    // Every command that reads ZEL.ini says what in it could not be read.
+    CUpdaterApp::SetSettingsWarningReporter([](const std::string& warning) { std::cerr << warning << std::endl; });
     CLI::App app{"Tarn Update: firmware updates for the device family over a serial port"};
     app.set_version_flag("--version", "Tarn Update 1.0.0");
     app.require_subcommand(0, 1);

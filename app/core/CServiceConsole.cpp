@@ -2,11 +2,13 @@
 
 #include "app/core/AppLog.h"
 #include "zel/commands/CZELCommandHelper.h"
+#include "zel/commands/CZELCommandSet.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/platform/ZELSystemTime.h"
 #include "zel/serial/CZELSerialPort.h"
 #include "zel/serial/ZELProtocol.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -18,6 +20,41 @@ constexpr std::size_t kRecordTimeOffset = 4;
 constexpr std::int32_t kOwnDeviceDetached = 2;
 // Bytes shown of a packet the dump has no text for.
 constexpr std::size_t kMaxHexBytes = 48;
+
+constexpr std::uint16_t kControlRequest = 0x0011;
+constexpr std::uint8_t kItemBootloaderSwitch = 0x80;
+// An acknowledgement carries its request's id with this bit.
+constexpr std::uint16_t kAcknowledgementBit = 0x4000;
+constexpr std::uint16_t kReadMemoryAcknowledgement = 0x4006;
+constexpr std::size_t kMemoryBytesPerLine = 16;
+// The journal's outcome of a processor a service request left in its bootloader.
+const char* const kSwitchOutcome = "service request";
+
+std::uint16_t U16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
+
+// The processor a bootloader switch value selects, as the update names it.
+std::string SwitchTarget(std::uint16_t value)
+{
+    switch (value) {
+    case 0x1800: return "CCPU";
+    case 0x2800: return "KCPU";
+    case 0x3800: return "LCPU";
+    case 0x4800: return "MCPU";
+    case 0xF000: return "ECPU";
+    default: {
+        char text[40];
+        std::snprintf(text, sizeof text, "processor 0x%04X", static_cast<unsigned>(value));
+        return text;
+    }
+    }
+}
+
+std::string SwitchDetail(const std::string& requestName, const std::string& answer)
+{
+    return "Sent by the service console (" + requestName + "); " + answer
+        + ". No firmware was written: the processor waits in its bootloader until it is flashed (tarn update or "
+          "tarn recover).";
+}
 
 std::string TimeStamp(const SYSTEMTIME& time)
 {
@@ -74,6 +111,9 @@ std::string SendFailureText(long status)
     case ZEL_STATUS_WRONG_FORMAT: return "This request needs a value: enter a decimal number (fewer than 256 characters).";
     case ZEL_STATUS_UNSPECIFIC_ERROR: return "This choice makes no request: choose a request and one of its parameters.";
     case ZEL_STATUS_BUSY: return "An update holds the port: send when it has ended.";
+    case ZEL_STATUS_FORBIDDEN:
+        return "This request switches a processor into its bootloader, where it stays until it is flashed; it is "
+               "sent only when switching is allowed explicitly.";
     default: return "The request could not be sent (" + GetZELStatusAsString(status) + ").";
     }
 }
@@ -197,6 +237,14 @@ long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZE
         SetLastErrorText(SendFailureText(result));
         return result;
     }
+    const std::optional<BootloaderSwitch> bootloaderSwitch = FindBootloaderSwitch(packet, length);
+    if (bootloaderSwitch) {
+        std::lock_guard lock(m_lock);
+        if (!m_allowBootloaderSwitch) {
+            m_lastError = SendFailureText(ZEL_STATUS_FORBIDDEN);
+            return ZEL_STATUS_FORBIDDEN;
+        }
+    }
     result = OpenPort();
     if (result != ZEL_STATUS_SUCCESS)
         return result;
@@ -204,6 +252,8 @@ long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZE
     if (protocol != current)
         m_link.SetProtocol(protocol);
     const char* name = CZELCommandHelper::GetRequestName(requests->GetCurSel());
+    if (bootloaderSwitch)
+        JournalSwitch(*bootloaderSwitch, name, packet);
     {
         // The line is written when the port reports the packet written, in order with the answers.
         std::lock_guard lock(m_lock);
@@ -211,14 +261,118 @@ long CServiceConsole::Send(IZELComboBox* requests, IZELComboBox* parameters, IZE
     }
     result = m_link.SendCommand(packet, length);
     if (result != ZEL_STATUS_SUCCESS) {
-        std::lock_guard lock(m_lock);
-        m_pendingNames.pop_back();
-        m_lastError = SendFailureText(result);
+        std::optional<SentSwitch> unsent;
+        {
+            std::lock_guard lock(m_lock);
+            m_pendingNames.pop_back();
+            m_lastError = SendFailureText(result);
+            unsent.swap(m_sentSwitch);
+        }
+        if (unsent && unsent->journaled) {
+            unsent->entry.step = "requested";
+            unsent->entry.outcome = "not started";
+            unsent->entry.detail = "The service console could not send " + std::string(name) + " ("
+                + GetZELStatusAsString(result) + ").";
+            m_journal.Record(unsent->index, unsent->entry);
+        }
         return result;
     }
     AppLogToSystemLog(std::string("Service console sent ") + name, ZEL_SYSTEM_LOG_EX_EVENT_DEBUG);
     SetLastErrorText("");
     return ZEL_STATUS_SUCCESS;
+}
+
+void CServiceConsole::AllowBootloaderSwitch(bool allow)
+{
+    std::lock_guard lock(m_lock);
+    m_allowBootloaderSwitch = allow;
+}
+
+std::optional<CServiceConsole::BootloaderSwitch> CServiceConsole::FindBootloaderSwitch(
+    const std::uint8_t* packet, std::size_t length)
+{
+    if (!packet || length < ZEL_CCPU_HEADER_SIZE)
+        return std::nullopt;
+    const std::uint8_t delimiter = packet[0];
+    const std::uint16_t id = U16(packet + 1);
+    const std::uint8_t* payload = packet + ZEL_CCPU_HEADER_SIZE;
+    const std::size_t payloadLength = std::min<std::size_t>(U16(packet + 3), length - ZEL_CCPU_HEADER_SIZE);
+    if (delimiter == ZEL_DELIMITER_CCPU && id == kControlRequest) {
+        for (std::size_t at = 0; at < payloadLength; at += 1 + CZELCommandSet::GetControlItemWidth(payload[at]))
+            if (payload[at] == kItemBootloaderSwitch && at + 2 < payloadLength)
+                return BootloaderSwitch{SwitchTarget(U16(payload + at + 1)), "bootloader"};
+        return std::nullopt;
+    }
+    struct UpdateRequest
+    {
+        std::uint8_t delimiter;
+        std::uint16_t id;
+        const char* target;
+    };
+    static constexpr UpdateRequest kUpdateRequests[] = {{ZEL_DELIMITER_CCPU, 0x0C02, "RCPU"},
+        {ZEL_DELIMITER_CCPU2, 0x0D02, "CCPU2"}, {ZEL_DELIMITER_VELTRIX, 0x0002, "Veltrix"},
+        {ZEL_DELIMITER_OMBRA, 0x0002, "Ombra"}};
+    for (const UpdateRequest& request : kUpdateRequests)
+        if (delimiter == request.delimiter && id == request.id)
+            return BootloaderSwitch{request.target, "bootloader"};
+    // The expander update: the expander waits for the blocks the controller relays.
+    if (delimiter == ZEL_DELIMITER_CCPU && id == 0x0014 && payloadLength >= 2)
+        return BootloaderSwitch{"ECPU type " + std::to_string(U16(payload)), "device"};
+    return std::nullopt;
+}
+
+void CServiceConsole::JournalSwitch(
+    const BootloaderSwitch& target, const std::string& requestName, const std::uint8_t* packet)
+{
+    // Written before the request goes out: a program that ends right after it still leaves the mark.
+    SentSwitch sent;
+    sent.entry.time = CUpdateJournal::Now();
+    sent.entry.port = m_link.GetCOMPort();
+    sent.entry.target = target.target;
+    sent.entry.transfer = target.transfer;
+    sent.entry.step = "switched";
+    sent.entry.outcome = kSwitchOutcome;
+    sent.entry.detail = SwitchDetail(requestName, "no acknowledgement was seen");
+    sent.requestName = requestName;
+    sent.delimiter = packet[0];
+    sent.acknowledgement = static_cast<std::uint16_t>(U16(packet + 1) | kAcknowledgementBit);
+    m_journal.Load();
+    sent.journaled = m_journal.Begin(sent.entry, sent.index) == ZEL_STATUS_SUCCESS;
+    if (!sent.journaled)
+        AppLogToSystemLog("The update journal " + m_journal.Path() + " does not record that " + requestName
+                + " switched the " + target.target + " into its bootloader.",
+            ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+    std::lock_guard lock(m_lock);
+    m_sentSwitch = sent;
+}
+
+void CServiceConsole::NoteSwitchAcknowledged(const std::uint8_t* packet, std::size_t length)
+{
+    if (length < ZEL_CCPU_HEADER_SIZE + 2)
+        return;
+    SentSwitch sent;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_sentSwitch || packet[0] != m_sentSwitch->delimiter || U16(packet + 1) != m_sentSwitch->acknowledgement)
+            return;
+        // A control acknowledgement names its item; the switch's is 0x80.
+        if (m_sentSwitch->acknowledgement == (kControlRequest | kAcknowledgementBit)
+            && packet[ZEL_CCPU_HEADER_SIZE + 1] != kItemBootloaderSwitch)
+            return;
+        sent = *m_sentSwitch;
+        m_sentSwitch.reset();
+    }
+    const std::uint8_t status = packet[ZEL_CCPU_HEADER_SIZE];
+    if (status == 0) {
+        sent.entry.detail = SwitchDetail(sent.requestName, "the device acknowledged it");
+    } else {
+        // The device refused: the processor runs its firmware still.
+        sent.entry.step = "requested";
+        sent.entry.outcome = "not started";
+        sent.entry.detail = "The device refused the switch (status " + std::to_string(status) + ").";
+    }
+    if (sent.journaled)
+        m_journal.Record(sent.index, sent.entry);
 }
 
 std::string CServiceConsole::GetLastErrorText() const
@@ -257,6 +411,39 @@ std::string CServiceConsole::RenderSent(const std::uint8_t* record, std::size_t 
     return RecordTime(record) + "  > " + name + Hex(record + kRecordHeadSize, size - kRecordHeadSize);
 }
 
+std::vector<std::string> CServiceConsole::RenderMemory(const std::uint8_t* packet, std::size_t length)
+{
+    // The parser trusts the announced length: a packet cut short is not handed to it.
+    if (!packet || length <= ZEL_CCPU_HEADER_SIZE || packet[0] != ZEL_DELIMITER_CCPU
+        || U16(packet + 1) != kReadMemoryAcknowledgement || ZEL_CCPU_HEADER_SIZE + U16(packet + 3) + 1 > length)
+        return {};
+    std::uint8_t status = 0, memory = 0, count = 0;
+    std::uint32_t address = 0;
+    std::uint8_t data[ZEL_CCPU_HEADER_SIZE + 256 + 8] = {};
+    CZELCommandSet commands;
+    if (commands.ProcessAckReadMemory(packet, &status, &memory, &count, &address, data, sizeof data)
+        != ZEL_STATUS_SUCCESS)
+        return {};
+    char line[32 + 4 * kMemoryBytesPerLine];
+    if (status != 0 || count == 0) {
+        std::snprintf(line, sizeof line, "  memory %u: no bytes read (status %u)", unsigned(memory), unsigned(status));
+        return {line};
+    }
+    std::snprintf(line, sizeof line, "  memory %u, %u bytes from 0x%08X:", unsigned(memory), unsigned(count),
+        static_cast<unsigned>(address));
+    std::vector<std::string> lines{line};
+    for (std::size_t at = 0; at < count; at += kMemoryBytesPerLine) {
+        std::snprintf(line, sizeof line, "  %08X ", static_cast<unsigned>(address + at));
+        std::string text = line;
+        for (std::size_t i = at; i < count && i < at + kMemoryBytesPerLine; ++i) {
+            std::snprintf(line, sizeof line, " %02X", static_cast<unsigned>(data[i]));
+            text += line;
+        }
+        lines.push_back(text);
+    }
+    return lines;
+}
+
 long CServiceConsole::ProcessMessage(CZELMessage& message)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(static_cast<const CZELMessage&>(message).GetBuffer());
@@ -272,7 +459,13 @@ long CServiceConsole::ProcessMessage(CZELMessage& message)
             std::lock_guard lock(m_lock);
             ++m_received;
         }
+        const std::uint8_t* packet = bytes + kRecordHeadSize;
+        const std::size_t length = static_cast<std::size_t>(size) - kRecordHeadSize;
+        // The journal first: whoever reads the acknowledgement's line finds it recorded.
+        NoteSwitchAcknowledged(packet, length);
         Emit(line);
+        for (const std::string& memoryLine : RenderMemory(packet, length))
+            Emit(memoryLine);
         return ZEL_STATUS_SUCCESS;
     }
     case ZEL_MESSAGE_SERIAL_DATA_SENT: {

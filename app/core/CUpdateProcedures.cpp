@@ -544,7 +544,8 @@ RecoveryResult CUpdateProcedures::RecoverWaitingBootloader()
             ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
         left.reset();
     }
-    if (!left) {
+    // A processor a service request switched has no file of its own: the operator chooses one.
+    if (!left || left->file.empty()) {
         const std::string warning = m_journal.Warning();
         const std::string intro = waiting + "\r\n" + (warning.empty() ? "" : warning + "\r\n");
         if (std::optional<RecoveryResult> chosen = ChooseRecoveryFile(intro))

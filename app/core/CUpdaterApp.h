@@ -3,7 +3,9 @@
 #include "app/core/CUpdaterDlg.h"
 #include "zel/log/IZELLogLineSink.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // The life of the update program outside an update, shared by tarn-update and tarn: the settings of
 // section "TarnUpdate", the library's modules brought up and down in their fixed orders, and the
@@ -24,8 +26,16 @@ public:
     // Shuts the modules down if the front end has not.
     ~CUpdaterApp();
 
-    // Defaults first, then every key that can be read; a text that is no number counts as 0.
+    // Defaults first, then every key that can be read. Numbers are decimal or 0x hex; switches also
+    // take yes/no, on/off and true/false, the language de/en: a value that cannot be read leaves
+    // the one in force and adds a warning (GetSettingsWarnings), which the reporter is given at once
+    // and the log when StartModules starts it.
     long LoadSettings();
+    // The warnings of the last LoadSettings, each naming the key, its value and the value used.
+    const std::vector<std::string>& GetSettingsWarnings() const { return m_settingsWarnings; }
+    // Where a front end shows those warnings (tarn: standard error), for every CUpdaterApp of the
+    // process; none by default.
+    static void SetSettingsWarningReporter(std::function<void(const std::string& warning)> reporter);
     // Writes "Language" and "COMPort" only.
     long SaveSettings();
     long StartModules();
@@ -45,4 +55,5 @@ private:
     std::string m_iniFile;
     IZELLogLineSink* m_logControl = nullptr;
     bool m_modulesStarted = false;
+    std::vector<std::string> m_settingsWarnings;
 };

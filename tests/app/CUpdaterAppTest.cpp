@@ -63,9 +63,14 @@ const SettingsCase kSettingsCases[] = {
     {"module protocol", "COMProtocol=18433\n", 1, "COM1", 7, 0x4801, Flags(false, false, false, false), kAll, kAll},
     {"baud rate keeps the port", "COMPort=COM3\nBaudRate=9\n", 1, "COM3", 9, 0x1800,
         Flags(false, false, false, false), kAll, kAll},
-    // atoi: no digits give 0, digits end at the first other character.
-    {"texts that are no numbers", "Language=deutsch\nBaudRate=x\nAllowDowngrade=yes\nMCPUMode= 1abc\n", 0, "COM1", 0,
-        0x1800, Flags(false, false, false, true), kAll, kAll},
+    // Words a person writes mean what they say; a text that cannot be read keeps the default.
+    {"words and unreadable texts", "Language=deutsch\nBaudRate=x\nAllowDowngrade=yes\nMCPUMode= 1abc\n", 0, "COM1", 7,
+        0x1800, Flags(true, false, false, false), kAll, kAll},
+    {"spellings of switches and numbers",
+        "Language=EN\nFileFilter=0x60\nOutputFilter=-1\nCOMProtocol=0x1880\nAllowDowngrade=On\n"
+        "AllowDowngradeMCPU=no\nOKSWorkaround=TRUE\nMCPUMode=off\nVerifyAfterWrite=Yes\n",
+        1, "COM1", 7, 0x1880, Flags(true, false, true, false, true), 96, kAll},
+    {"language by name", "Language=German\n", 0, "COM1", 7, 0x1800, Flags(false, false, false, false), kAll, kAll},
     {"third language", "Language=2\n", 2, "COM1", 7, 0x1800, Flags(false, false, false, false), kAll, kAll},
     {"unknown language", "Language=7\n", 1, "COM1", 7, 0x1800, Flags(false, false, false, false), kAll, kAll},
     // The port refuses an unknown framing: the program stays with the one the port keeps.
@@ -103,6 +108,78 @@ TEST(CUpdaterApp, LoadSettingsAppliesEveryKeyOverTheDefaults)
         EXPECT_EQ(GetZELSystemLogEx().GetFileFilter(), c.fileFilter);
         EXPECT_EQ(GetZELSystemLogEx().GetOutputFilter(), c.outputFilter);
     }
+}
+
+// A value the program cannot read is named with the value used instead, and nothing else changes.
+TEST(CUpdaterApp, LoadSettingsNamesEveryValueItCannotRead)
+{
+    struct Case
+    {
+        const char* line;
+        const char* used;
+    };
+    const Case cases[] = {
+        {"VerifyAfterWrite=maybe", "0 (off)"},
+        {"AllowDowngrade=2x", "0 (off)"},
+        {"MCPUMode=1abc", "0 (off)"},
+        {"Language=fr", "1 (English)"},
+        {"Language=7", "1 (English)"},
+        {"BaudRate=x", "7"},
+        {"BaudRate=-1", "7"},
+        {"COMProtocol=99", "6144"},
+        {"COMProtocol=0x11800", "6144"},
+        {"FileFilter=0x1FFFFFFFF", "4294967295"},
+        {"OutputFilter=all", "4294967295"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        Program program;
+        ZELTest::WriteFile(program.ini, std::string("[TarnUpdate]\n") + c.line + "\n");
+        EXPECT_EQ(program.app.LoadSettings(), ZEL_STATUS_SUCCESS);
+        ASSERT_EQ(program.app.GetSettingsWarnings().size(), 1u);
+        const std::string& warning = program.app.GetSettingsWarnings()[0];
+        EXPECT_NE(warning.find(c.line), std::string::npos) << warning;
+        EXPECT_NE(warning.find(std::string("; ") + c.used + " is used instead"), std::string::npos) << warning;
+
+        EXPECT_EQ(GetZELLanguage().GetLanguage(), ZEL_LANGUAGE_ENGLISH);
+        EXPECT_EQ(program.link.GetBaudRateAsID(), 7);
+        EXPECT_EQ(program.link.GetProtocol(), 0x1800);
+        EXPECT_EQ(GetZELSystemLogEx().GetFileFilter(), kAll);
+        EXPECT_EQ(GetZELSystemLogEx().GetOutputFilter(), kAll);
+        const UpdaterSettings settings = program.dialog.GetSettings();
+        EXPECT_FALSE(settings.verifyAfterWrite || settings.allowDowngrade || settings.mcpuMode);
+    }
+}
+
+// The settings are read before the log runs: the warnings reach the reporter at once and the log
+// as soon as it starts; a second reading that finds nothing wrong has no warnings left.
+TEST(CUpdaterApp, SettingsWarningsGoToTheReporterAndTheLog)
+{
+    ZELTest::TemporaryDirectory folder;
+    ZELTest::ScopedCurrentDirectory inFolder(folder.Path());
+    ZELTest::ScopedLanguage language;
+    RecordingView view;
+    SimLink link;
+    CZELCommandSet commands;
+    LogRecorder log;
+    CUpdaterDlg dialog{view, link, commands, folder.File("Firmware"), log.Sink()};
+    CUpdaterApp app{dialog, folder.File("ZEL.ini")};
+    std::vector<std::string> reported;
+    CUpdaterApp::SetSettingsWarningReporter([&reported](const std::string& warning) { reported.push_back(warning); });
+    ZELTest::WriteFile(folder.File("ZEL.ini"), "[TarnUpdate]\nVerifyAfterWrite=ja bitte\nLanguage=english\n");
+
+    app.LoadSettings();
+    CUpdaterApp::SetSettingsWarningReporter(nullptr);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("VerifyAfterWrite=ja bitte"), std::string::npos) << reported[0];
+    EXPECT_TRUE(log.Lines().empty());
+    app.StartModules();
+    EXPECT_TRUE(log.Contains(reported[0], ZEL_SYSTEM_LOG_EX_EVENT_WARNING));
+    app.ShutdownModules();
+
+    ZELTest::WriteFile(folder.File("ZEL.ini"), "[TarnUpdate]\nVerifyAfterWrite=1\n");
+    app.LoadSettings();
+    EXPECT_TRUE(app.GetSettingsWarnings().empty());
 }
 
 TEST(CUpdaterApp, FirstStartWritesOnlyLanguageAndPort)

@@ -1,6 +1,9 @@
 #include "app/core/CSerialPortLink.h"
 #include "app/core/CServiceConsole.h"
+#include "app/core/CUpdateJournal.h"
 #include "sim/SimTestSupport.h"
+#include "support/ZELTestSupport.h"
+#include "zel/commands/CZELCommandSet.h"
 #include "zel/commands/CZELCommandHelper.h"
 #include "zel/commands/CZELPlainComboBox.h"
 #include "zel/commands/CZELPlainEdit.h"
@@ -12,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -139,6 +144,112 @@ TEST_F(ServiceConsole, ShowsTheSentRequestThenTheRenderedAnswers)
     }
     EXPECT_TRUE(console.IsPortOpenedHere());
     EXPECT_GE(console.GetReceivedCount(), 5);
+}
+
+// The answer's bytes themselves, not only its head: the pattern the simulated memory holds.
+TEST_F(ServiceConsole, ReadMemoryShowsTheBytesItRead)
+{
+    ASSERT_EQ(Choose("CCPU_REQ_READ_MEMORY", 1), ZEL_STATUS_SUCCESS) << console.GetLastErrorText();
+    int at = lines.WaitFor("CCPU_CMD_ID_ACK_READ_MEMORY");
+    ASSERT_GE(at, 0);
+    for (const char* text : {"  memory 131, 128 bytes from 0x00000000:",
+             "  00000000  83 82 81 80 87 86 85 84 8B 8A 89 88 8F 8E 8D 8C",
+             "  00000070  F3 F2 F1 F0 F7 F6 F5 F4 FB FA F9 F8 FF FE FD FC"}) {
+        at = lines.WaitFor(text, at);
+        ASSERT_GE(at, 0) << text;
+        EXPECT_EQ(lines.All()[static_cast<std::size_t>(at)], text);
+    }
+}
+
+// A processor in its bootloader is off the device until it is flashed: the console sends such a
+// request only when allowed, and then leaves the mark an update cut short leaves in the journal.
+TEST_F(ServiceConsole, SwitchesAProcessorIntoItsBootloaderOnlyWhenAllowedAndJournalsIt)
+{
+    const ZELTest::TemporaryDirectory folder;
+    const ZELTest::ScopedCurrentDirectory inFolder(folder.Path());
+    constexpr int kUpdateFirmware = 2;
+    EXPECT_EQ(Choose("CCPU_REQ_CONTROL", kUpdateFirmware, "10240"), ZEL_STATUS_FORBIDDEN);
+    EXPECT_NE(console.GetLastErrorText().find("bootloader"), std::string::npos) << console.GetLastErrorText();
+    EXPECT_FALSE(link.IsReceivingThreadRunning());
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "Logs"));
+
+    console.AllowBootloaderSwitch(true);
+    // A QTR head has no MCPU, and the device says so; the KCPU switches (and the line then leads
+    // to its bootloader).
+    ASSERT_EQ(Choose("CCPU_REQ_CONTROL", kUpdateFirmware, "18432"), ZEL_STATUS_SUCCESS) << console.GetLastErrorText();
+    const int mcpu = lines.WaitFor("CCPU_CMD_ID_ACK_CONTROL");
+    ASSERT_GE(mcpu, 0);
+    ASSERT_EQ(Choose("CCPU_REQ_CONTROL", kUpdateFirmware, "10240"), ZEL_STATUS_SUCCESS) << console.GetLastErrorText();
+    ASSERT_GE(lines.WaitFor("CCPU_CMD_ID_ACK_CONTROL", mcpu + 1), 0);
+
+    CUpdateJournal journal;
+    ASSERT_EQ(journal.Load(), ZEL_STATUS_SUCCESS);
+    const std::vector<JournalEntry> entries = journal.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].target, "MCPU");
+    EXPECT_EQ(entries[0].outcome, "not started");
+    EXPECT_FALSE(entries[0].LeftInBootloader());
+    EXPECT_EQ(entries[1].port, server->Path());
+    EXPECT_EQ(entries[1].target, "KCPU");
+    EXPECT_EQ(entries[1].transfer, "bootloader");
+    EXPECT_EQ(entries[1].step, "switched");
+    EXPECT_NE(entries[1].detail.find("acknowledged"), std::string::npos) << entries[1].detail;
+    EXPECT_TRUE(entries[1].LeftInBootloader());
+    // The next update start on this port finds the KCPU waiting.
+    const std::optional<JournalEntry> left = journal.LeftInBootloader(server->Path());
+    ASSERT_TRUE(left.has_value());
+    EXPECT_EQ(left->target, "KCPU");
+}
+
+TEST(CServiceConsole, FindsEveryRequestThatSwitchesAProcessor)
+{
+    CZELCommandSet commands;
+    auto control = [&commands](std::vector<std::uint8_t> items, std::vector<std::uint8_t> values) {
+        Bytes packet(64);
+        packet.resize(commands.PrepareReqControl(
+            packet.data(), static_cast<std::uint8_t>(items.size()), items.data(), values.data()));
+        return packet;
+    };
+    auto built = [&commands](std::uint16_t (CZELCommandSet::*builder)(std::uint8_t*)) {
+        Bytes packet(64);
+        packet.resize((commands.*builder)(packet.data()));
+        return packet;
+    };
+    Bytes expander(64);
+    expander.resize(commands.PrepareReqUpdateExpander(expander.data(), 33));
+    struct Case
+    {
+        const char* name;
+        Bytes packet;
+        const char* target; // null: no switch
+        const char* transfer;
+    };
+    const Case cases[] = {
+        {"control KCPU", control({0x80}, {0x00, 0x28}), "KCPU", "bootloader"},
+        {"control ECPU", control({0x80}, {0x00, 0xF0}), "ECPU", "bootloader"},
+        {"control, unknown processor", control({0x80}, {0x34, 0x12}), "processor 0x1234", "bootloader"},
+        {"control, switch after another item", control({2, 0x80}, {5, 0, 0x00, 0x38}), "LCPU", "bootloader"},
+        {"control, dump EEPROM", control({132}, {1}), nullptr, nullptr},
+        // 0x80 as a value byte is no item.
+        {"control, setpoint 0x80", control({2}, {0x80, 0x00}), nullptr, nullptr},
+        {"update RCPU", built(&CZELCommandSet::PrepareReqUpdateRCPU), "RCPU", "bootloader"},
+        {"update CCPU2", built(&CZELCommandSet::PrepareReqUpdateCCPU2), "CCPU2", "bootloader"},
+        {"update Veltrix", built(&CZELCommandSet::PrepareReqUpdateVeltrix), "Veltrix", "bootloader"},
+        {"update Ombra", built(&CZELCommandSet::PrepareReqUpdateOmbraBox), "Ombra", "bootloader"},
+        {"update expander", expander, "ECPU type 33", "device"},
+        {"device information", built(&CZELCommandSet::PrepareReqGetDeviceInfo), nullptr, nullptr},
+        {"prepare firmware update", built(&CZELCommandSet::PrepareReqPrepareFirmwareUpdate), nullptr, nullptr},
+        {"cut short", Bytes{0x42, 0x11, 0x00}, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto found = CServiceConsole::FindBootloaderSwitch(c.packet.data(), c.packet.size());
+        ASSERT_EQ(found.has_value(), c.target != nullptr);
+        if (found) {
+            EXPECT_EQ(found->target, c.target);
+            EXPECT_EQ(found->transfer, c.transfer);
+        }
+    }
 }
 
 TEST_F(ServiceConsole, ReleasesOnlyThePortItOpened)

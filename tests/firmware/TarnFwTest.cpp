@@ -168,3 +168,37 @@ TEST_F(TarnFw, OutputReplacesALinkInsteadOfWritingThroughIt)
     EXPECT_EQ(ZELTest::ReadFile("victim"), "must stay");
     EXPECT_EQ(Fw("verify out.tarn").exitCode, 0);
 }
+
+// A type without a name is never installed; a typo there is the operator's, so it is a usage error
+// and nothing is written.
+TEST_F(TarnFw, PackRefusesATypeOutsideTheFileTypes)
+{
+    for (const char* type : { "0", "11", "128", "136", "255", "4294967295" }) {
+        SCOPED_TRACE(type);
+        const auto result = Fw(std::string("pack --type ") + type + " --version 'V 01.00.00' image.bin out.tarn");
+        EXPECT_EQ(result.exitCode, 2) << result.output;
+        EXPECT_NE(result.output.find("no firmware file type"), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(FolderContent(), (std::vector<std::string> { "image.bin" }));
+}
+
+// Writing the output would replace the file being read: refused however the output names it.
+TEST_F(TarnFw, PackAndUnpackRefuseToWriteTheirInput)
+{
+    std::filesystem::create_directory("sub");
+    std::filesystem::create_symlink("image.bin", "soft.bin");
+    std::filesystem::create_hard_link("image.bin", "hard.bin");
+    for (const char* output : { "image.bin", "./image.bin", "sub/../image.bin", "soft.bin", "hard.bin" }) {
+        SCOPED_TRACE(output);
+        const auto result = Fw(std::string("pack --type 3 --version 'V 01.00.00' image.bin ") + output);
+        EXPECT_EQ(result.exitCode, 2) << result.output;
+        EXPECT_NE(result.output.find("itself"), std::string::npos) << result.output;
+        EXPECT_EQ(ZELTest::ReadFile("image.bin"), m_image);
+    }
+    ASSERT_EQ(Fw("pack --type 3 --version 'V 01.00.00' image.bin fw.tarn").exitCode, 0);
+    const std::string packed = ZELTest::ReadFile("fw.tarn");
+    const auto result = Fw("unpack fw.tarn ./fw.tarn");
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_EQ(ZELTest::ReadFile("fw.tarn"), packed);
+    EXPECT_EQ(FolderContent(), (std::vector<std::string> { "fw.tarn", "hard.bin", "image.bin", "soft.bin", "sub" }));
+}

@@ -173,3 +173,42 @@ TEST(ZELConversions, SystemTimeInMsIsOnThe1601Scale)
     EXPECT_GT(now, 13348540800000LL);
     EXPECT_LE(now, GetSystemTimeInMs());
 }
+
+TEST(ZELConversions, ParseNumberTakesWholeDecimalOrHexNumbersOnly)
+{
+    struct Case
+    {
+        const char* text;
+        bool read;
+        long long value;
+    };
+    const Case cases[] = {
+        {"0", true, 0},
+        {"42", true, 42},
+        {" 7 ", true, 7},
+        {"+5", true, 5},
+        {"-32768", true, -32768},
+        {"0x1800", true, 0x1800},
+        {"0XfF", true, 255},
+        {"9223372036854775807", true, 9223372036854775807LL},
+        {"", false, 0},
+        {"  ", false, 0},
+        {"x", false, 0},
+        {"1abc", false, 0},
+        {"12 3", false, 0},
+        {"0x", false, 0},
+        {"0xG1", false, 0},
+        {"-0x10", false, 0},
+        {"0x-10", false, 0},
+        {"+-5", false, 0},
+        {"-", false, 0},
+        {"1.5", false, 0},
+        {"9223372036854775808", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        long long value = -1;
+        EXPECT_EQ(ParseZELNumber(c.text, value), c.read);
+        EXPECT_EQ(value, c.read ? c.value : -1) << "a text that is no number leaves the value alone";
+    }
+}

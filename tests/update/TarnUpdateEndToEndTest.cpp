@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -504,6 +506,32 @@ TEST_F(TarnAgainstSimulator, RecoverFlashesTheNamedFileWithoutAJournal)
     EXPECT_NE(again.output.find("No bootloader answers"), std::string::npos) << again.output;
 }
 
+// A processor that `tarn send` switched has no update file: the next start finds it waiting through
+// the journal and leaves the choice of file to the operator, as tarn recover then makes it.
+TEST_F(TarnAgainstSimulator, AProcessorSwitchedByTarnSendIsFoundByTheNextStart)
+{
+    Serve(R"({ "device": { "hardware": "QTR-1",
+        "versions": { "CCPU": "V 02.10.00", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" } } })");
+    Pack(3, "V 01.05.00", "kcpu.tarn", std::string(2048, '\x33'));
+    const ZELTest::ProcessResult sent
+        = Run("send --seconds 1 --allow-bootloader CCPU_REQ_CONTROL UPDATE_FIRMWARE 10240");
+    ASSERT_EQ(sent.exitCode, 0) << sent.output;
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_EQ(device.BootLoaderOwner(), CSimDevice::Processor::KCPU);
+    });
+
+    const ZELTest::ProcessResult update = Run("update --yes");
+    EXPECT_EQ(update.exitCode, 1) << update.output;
+    EXPECT_NE(update.output.find("A processor is waiting in its bootloader"), std::string::npos) << update.output;
+    EXPECT_NE(update.output.find("tarn recover --port"), std::string::npos) << update.output;
+    EXPECT_EQ(update.output.find("is missing or has changed"), std::string::npos) << update.output;
+
+    const ZELTest::ProcessResult recover = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && "
+        + Tarn("recover --port '" + server->Path() + "' --file Firmware/kcpu.tarn"));
+    EXPECT_EQ(recover.exitCode, 0) << recover.output;
+    server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoaderOwner().has_value()); });
+}
+
 // --verify reads the flashed image back: the status names the verify, a byte the chip stored wrongly
 // fails the target with its address; without the option the same chip is not read and passes.
 TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
@@ -750,4 +778,70 @@ TEST_F(TarnAgainstSimulator, APortGoneForGoodDuringAnExpanderEndsTheRun)
         EXPECT_NE(result.output.find("Connect the device again and start the update again."), std::string::npos)
             << result.output;
     }
+}
+
+namespace {
+
+// Every file and folder under `folder` with its content ("/" for a folder).
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> content;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        content[std::filesystem::relative(entry.path(), folder).string()]
+            = entry.is_directory() ? "/" : ZELTest::ReadFile(entry.path().string());
+    return content;
+}
+
+} // namespace
+
+// The demo writes firmware, logs and a journal: an operator's folder is refused and left as it was,
+// byte for byte, whatever it holds.
+TEST(TarnDemo, RefusesAFolderThatIsNotItsOwnAndLeavesItAsItWas)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+    };
+    const std::string journal = R"({"format": 1, "entries": []})";
+    const Case cases[] = {
+        { "an operator's working folder",
+            { { "ZEL.ini", "[TarnUpdate]\nCOMPort=COM3\n" }, { "Firmware/kcpu.tarn", std::string(200, '\x11') },
+                { "Firmware/ccpu-qtr.tarn", std::string(300, '\x22') }, { "Logs/update-journal.json", journal },
+                { "Logs/2026-12-01 10-00-00.csv", "a;log\n" } } },
+        { "only a settings file", { { "ZEL.ini", "[TarnUpdate]\nLanguage=0\n" } } },
+        { "only a journal", { { "Logs/update-journal.json", journal } } },
+        // The marker alone does not make a folder the demo's: everything else in it must be too.
+        { "marked, with a file of its own", { { ".tarn-demo", "" }, { "notes.txt", "mine" } } },
+        { "marked, with foreign firmware", { { ".tarn-demo", "" }, { "Firmware/mcpu-special.tarn", "x" } } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ZELTest::TemporaryDirectory folder;
+        for (const auto& [path, content] : c.files) {
+            std::filesystem::create_directories((folder.Path() / path).parent_path());
+            ZELTest::WriteFile(folder.File(path), content);
+        }
+        const auto before = Snapshot(folder.Path());
+        const ZELTest::ProcessResult demo
+            = ZELTest::RunProgram(Tarn("demo --folder '" + folder.Path().string() + "'") + " 2>&1");
+        EXPECT_EQ(demo.exitCode, 2) << demo.output;
+        EXPECT_NE(demo.output.find(folder.Path().string()), std::string::npos) << demo.output;
+        EXPECT_NE(demo.output.find("leave out --folder"), std::string::npos) << demo.output;
+        EXPECT_EQ(Snapshot(folder.Path()), before);
+    }
+}
+
+// An empty folder takes the demo, and the demo takes its own folder again.
+TEST(TarnDemo, RunsInAnEmptyFolderAndAgainInItsOwn)
+{
+    const ZELTest::TemporaryDirectory folder;
+    for (const char* run : { "empty folder", "its own earlier demo" }) {
+        SCOPED_TRACE(run);
+        const ZELTest::ProcessResult demo
+            = ZELTest::RunProgram(Tarn("demo --folder '" + folder.Path().string() + "'") + " 2>&1");
+        ASSERT_EQ(demo.exitCode, 0) << demo.output;
+        EXPECT_NE(demo.output.find("Result: the update succeeded"), std::string::npos) << demo.output;
+    }
+    EXPECT_TRUE(std::filesystem::exists(folder.Path() / "Logs" / "update-journal.json"));
 }

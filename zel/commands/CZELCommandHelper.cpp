@@ -3,6 +3,7 @@
 #include "zel/foundation/ZELStatus.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -141,6 +142,23 @@ const char* CZELCommandHelper::GetParameterName(int index, int parameter)
 {
     const Setup setup = SetupOf(ConvertIndexToRequest(index));
     return parameter >= 0 && parameter < setup.parameterCount ? setup.parameters[parameter].name : nullptr;
+}
+
+bool CZELCommandHelper::GetValueRange(int index, int parameter, long long& lowest, long long& highest)
+{
+    const std::uint16_t request = ConvertIndexToRequest(index);
+    if (!ReadsEdit(request))
+        return false;
+    const std::uint8_t property = ConvertParameter1ToInt(request, parameter);
+    lowest = 0;
+    highest = 0xFF;
+    if (request == kControl && (property == 2 || property == 3)) {
+        lowest = INT16_MIN;
+        highest = INT16_MAX;
+    } else if (request == kControl && property == 128) {
+        highest = 0xFFFF;
+    }
+    return true;
 }
 
 std::uint16_t CZELCommandHelper::ConvertIndexToRequest(long index)

@@ -41,6 +41,9 @@ public:
     // The entries of the parameter list FillParameters shows for the request at `index`; 0 for none.
     static int GetParameterCount(int index);
     static const char* GetParameterName(int index, int parameter);
+    // The numbers the edit can carry for the request at `index` with the parameter at `parameter`,
+    // in the width of the field the value goes to; false for a request that reads no value.
+    static bool GetValueRange(int index, int parameter, long long& lowest, long long& highest);
 
 private:
     static std::uint16_t ConvertIndexToRequest(long index);

@@ -254,6 +254,9 @@ public:
     // The length a packet announces (header plus payload plus checksums), 0 for an unknown first byte or a
     // header shorter than `available` cannot show.
     static std::size_t GetAnnouncedPacketLength(const std::uint8_t* packet, std::size_t available);
+    // The bytes of a control item's value in a control request (2 for items 2, 3 and 128, 1 for 125,
+    // 129, 132 and 133); 0 for an item the request cannot carry.
+    static std::uint8_t GetControlItemWidth(std::uint8_t propertyId);
 
 protected:
     struct alignas(4) ProtocolState // one lock-free word

@@ -40,21 +40,6 @@ std::uint16_t FinishCCPU(std::uint8_t* buffer, std::uint8_t delimiter, std::uint
 
 std::uint8_t* Payload(std::uint8_t* buffer) { return buffer + ZEL_CCPU_HEADER_SIZE; }
 
-// Control widths of the properties a control request sets.
-std::uint8_t ControlWidth(std::uint8_t propertyId)
-{
-    switch (propertyId) {
-    case 2:
-    case 3:
-    case 128: return 2;
-    case 125:
-    case 129:
-    case 132:
-    case 133: return 1;
-    default: return 0;
-    }
-}
-
 // Read-back widths of the properties a status reports.
 std::uint8_t StatusWidth(std::uint8_t propertyId)
 {
@@ -87,10 +72,24 @@ std::uint16_t TwoTexts(std::uint8_t* buffer, std::uint8_t delimiter, std::uint16
 
 } // namespace
 
+std::uint8_t CZELCommandSet::GetControlItemWidth(std::uint8_t propertyId)
+{
+    switch (propertyId) {
+    case 2:
+    case 3:
+    case 128: return 2;
+    case 125:
+    case 129:
+    case 132:
+    case 133: return 1;
+    default: return 0;
+    }
+}
+
 long CZELCommandSet::SetPropertyValue(std::uint8_t* destination, std::uint8_t propertyId, const std::uint8_t* source,
     std::uint8_t* width)
 {
-    const std::uint8_t size = ControlWidth(propertyId);
+    const std::uint8_t size = GetControlItemWidth(propertyId);
     if (width)
         *width = size;
     if (size == 0)

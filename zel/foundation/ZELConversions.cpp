@@ -1,5 +1,7 @@
 #include "zel/foundation/ZELConversions.h"
 
+#include <charconv>
+
 std::string GetZELCCPUTypeAsString(unsigned short type)
 {
     switch (type) {
@@ -116,4 +118,28 @@ unsigned long Swap32(unsigned long value)
     const auto v = static_cast<std::uint32_t>(value);
     return ((v & 0x000000FFu) << 24) | ((v & 0x0000FF00u) << 8) | ((v & 0x00FF0000u) >> 8)
         | ((v & 0xFF000000u) >> 24);
+}
+
+bool ParseZELNumber(const std::string& text, long long& value)
+{
+    const std::string::size_type begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return false;
+    const std::string::size_type end = text.find_last_not_of(" \t") + 1;
+    const char* first = text.data() + begin;
+    const char* last = text.data() + end;
+    const bool hex = last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X');
+    if (hex)
+        first += 2;
+    else if (*first == '+' && last - first > 1 && first[1] != '-')
+        ++first;
+    // from_chars takes a minus sign itself; a hex number has none.
+    if (hex && *first == '-')
+        return false;
+    long long number = 0;
+    const auto [stop, error] = std::from_chars(first, last, number, hex ? 16 : 10);
+    if (error != std::errc() || stop != last)
+        return false;
+    value = number;
+    return true;
 }

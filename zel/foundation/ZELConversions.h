@@ -21,5 +21,10 @@ std::int64_t GetSystemTimeInMs();
 // 0 for a record that is not a valid date and time.
 std::int64_t ConvertDateToMs(SYSTEMTIME date);
 
+// A whole number as a person writes one: decimal with an optional sign, or 0x and hex digits, with
+// blanks around it. False, leaving `value` alone, for anything else: no digits, text after the
+// number, a number beyond 64 bits.
+bool ParseZELNumber(const std::string& text, long long& value);
+
 unsigned short Swap16(unsigned short value);
 unsigned long Swap32(unsigned long value);
