@@ -24,7 +24,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <iostream>
@@ -165,7 +164,9 @@ public:
         {
             std::unique_lock lock(m_mutex);
             EndBar();
-            if (m_questionsClosed || !m_input.IsInteractive()) {
+            if (m_questionsClosed)
+                return false;
+            if (!m_input.IsInteractive()) {
                 m_out << question << std::endl;
                 return false;
             }
@@ -513,8 +514,8 @@ public:
     ~StopHandler()
     {
         m_view.CloseQuestions();
-        if (m_asker.joinable())
-            m_asker.join();
+        for (std::thread& asker : m_askers)
+            asker.join();
     }
     StopHandler(const StopHandler&) = delete;
     StopHandler& operator=(const StopHandler&) = delete;
@@ -535,22 +536,17 @@ public:
             m_dialog.RequestCancel();
             return;
         }
-        if (m_asking.exchange(true))
-            return; // the question is on its way
-        if (m_asker.joinable())
-            m_asker.join();
-        m_asker = std::thread([this] {
+        // Asked on a thread of its own; a question still being withdrawn makes way for it.
+        m_askers.emplace_back([this] {
             if (m_view.Ask(ForTerminal(GetUpdateText(APP_TEXT_STOP_AFTER_CURRENT))))
                 m_dialog.RequestCancel();
-            m_asking.store(false);
         });
     }
 
 private:
     CUpdaterDlg& m_dialog;
     CliView& m_view;
-    std::atomic<bool> m_asking{false};
-    std::thread m_asker;
+    std::vector<std::thread> m_askers; // one per question, joined at the end
 };
 
 int RunUpdate(const UpdateOptions& options, bool checkOnly)
