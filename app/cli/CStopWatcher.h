@@ -7,15 +7,22 @@
 #include <thread>
 
 // Calls `onStop` on a thread of its own for every SIGINT or SIGTERM until it is destroyed. The
-// signals must be blocked (ZELPlatform::BlockStopSignals) before any thread starts.
+// signals must be blocked (ZELPlatform::BlockStopSignals) before any thread starts. `onStop` must
+// not wait for anything that only a later signal would end.
 class CStopWatcher
 {
 public:
-    explicit CStopWatcher(std::function<void()> onStop)
+    explicit CStopWatcher(std::function<void(ZELPlatform::StopSignal)> onStop)
         : m_thread([this, onStop = std::move(onStop)] {
-            while (ZELPlatform::WaitForStopRequest(false) == ZELPlatform::StopReason::Signal && !m_finished.load())
-                onStop();
+            ZELPlatform::StopSignal which = ZELPlatform::StopSignal::Terminate;
+            while (ZELPlatform::WaitForStopRequest(false, &which) == ZELPlatform::StopReason::Signal
+                && !m_finished.load())
+                onStop(which);
         })
+    {
+    }
+    explicit CStopWatcher(std::function<void()> onStop)
+        : CStopWatcher([onStop = std::move(onStop)](ZELPlatform::StopSignal) { onStop(); })
     {
     }
     ~CStopWatcher()

@@ -3,33 +3,34 @@
 #include "app/cli/CStopWatcher.h"
 
 #include "app/core/CSerialPortLink.h"
-#include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdateJournal.h"
 #include "app/core/CUpdateProcedures.h"
-#include "zel/firmware/CZELFileHeader.h"
-#include "zel/foundation/ZELStatus.h"
-#include "zel/stm32/CZELSTM32BootLoader.h"
+#include "app/core/CUpdaterApp.h"
 #include "app/core/CUpdaterDlg.h"
 #include "app/core/UpdateTexts.h"
 #include "zel/firmware/CZELFileHeader.h"
-#include "zel/foundation/ZELStatus.h"
 #include "zel/foundation/CZELLanguage.h"
 #include "zel/foundation/ZELConversions.h"
 #include "zel/foundation/ZELMessageBox.h"
+#include "zel/foundation/ZELStatus.h"
 #include "zel/log/CZELSystemLogEx.h"
 #include "zel/platform/CZELEvent.h"
+#include "zel/platform/CZELTerminalInput.h"
 #include "zel/platform/ZELProcess.h"
 #include "zel/platform/ZELSignals.h"
+#include "zel/stm32/CZELSTM32BootLoader.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -53,6 +54,10 @@ struct UpdateOptions
     bool verify = false;
 };
 
+// Version of the --json object of tarn update and tarn check (docs/json.md): raised when a field
+// changes its meaning or goes away.
+constexpr int kJsonSchema = 1;
+
 // Texts of the program use \r\n; a terminal wants \n.
 std::string ForTerminal(std::string text)
 {
@@ -62,30 +67,49 @@ std::string ForTerminal(std::string text)
     return text;
 }
 
-// The command line's face of the dialog: message boxes become caption and text, the question is
+bool IsStartFailure(const std::string& caption, unsigned int style)
+{
+    return (style & 0xF0) == ZEL_MB_ICONERROR && caption == GetUpdateText(APP_TEXT_CAPTION_ABORTED);
+}
+
+// The command line's face of the dialog: message boxes become caption and text, a question is
 // answered by the option or on the terminal, the progress is a bar on a terminal and plain lines
-// elsewhere. With --json every human line goes to standard error.
+// elsewhere. With --json every human line goes to standard error. For tarn check the boxes are
+// kept for its report instead, and the plan question is answered No without being shown.
 class CliView : public IUpdateView
 {
 public:
-    CliView(bool json, Answer answer)
+    CliView(bool json, Answer answer, bool checkOnly = false)
         : m_out(json ? std::cerr : std::cout)
         , m_answer(answer)
+        , m_checkOnly(checkOnly)
         , m_barOnTerminal(ZELPlatform::IsStandardStreamTerminal(2))
     {
     }
 
+    struct Box
+    {
+        std::string text;
+        std::string caption;
+        unsigned int style = 0;
+    };
+
     void SetStatusText(const std::string& text) override
     {
         std::lock_guard lock(m_mutex);
-        EndBar();
         m_percent = -1; // each target's bar starts anew
+        if (m_promptOpen) {
+            m_held.push_back("Status: " + text);
+            return;
+        }
+        EndBar();
         m_out << "Status: " << text << std::endl;
     }
     void SetProgress(int percent) override
     {
         std::lock_guard lock(m_mutex);
-        if (percent == m_percent)
+        // Nothing is drawn over an open question; the bar comes back with the next step.
+        if (percent == m_percent || m_promptOpen)
             return;
         m_percent = percent;
         if (m_barOnTerminal) {
@@ -99,40 +123,118 @@ public:
     }
     int ShowMessageBox(const std::string& text, const std::string& caption, unsigned int style) override
     {
-        std::lock_guard lock(m_mutex);
-        EndBar();
-        m_out << caption << ":\n" << ForTerminal(text) << std::endl;
-        if ((style & 0x0F) != ZEL_MB_YESNO)
+        const bool question = (style & 0x0F) == ZEL_MB_YESNO;
+        if (!question) {
+            // A box is what the run came to: a question still open no longer matters.
+            WithdrawQuestion("(withdrawn)");
+            std::unique_lock lock(m_mutex);
+            m_promptFree.wait(lock, [this] { return !m_promptOpen; });
+            m_boxes.push_back({ text, caption, style });
+            if (m_checkOnly)
+                return ZEL_IDOK;
+            EndBar();
+            m_out << caption << ":\n" << ForTerminal(text) << std::endl;
             return ZEL_IDOK;
-        if (onQuestion)
-            onQuestion();
+        }
+        const bool planQuestion = isPlanQuestion && isPlanQuestion(text);
+        if (m_checkOnly && planQuestion)
+            return ZEL_IDNO; // the check's own report shows the plan
+        const std::string shown = caption + ":\n" + ForTerminal(text);
         if (m_answer != Answer::Ask) {
-            m_out << (m_answer == Answer::Yes ? "Yes" : "No") << std::endl;
+            std::lock_guard lock(m_mutex);
+            EndBar();
+            m_out << shown << "\n" << GetUpdateText(m_answer == Answer::Yes ? APP_TEXT_BUTTON_YES : APP_TEXT_BUTTON_NO)
+                  << std::endl;
             return m_answer == Answer::Yes ? ZEL_IDYES : ZEL_IDNO;
         }
-        return AskOnTerminal() ? ZEL_IDYES : ZEL_IDNO;
+        return Ask(shown) ? ZEL_IDYES : ZEL_IDNO;
     }
     void SetCOMPortText(const std::string&) override {}
     void EnableStartButton(bool) override {}
     void EnablePortField(bool) override {}
     void RequestClose() override { closed.Set(); }
 
-    // Asks a yes/no question on the terminal; no terminal or no answer is a No.
-    bool AskOnTerminal()
+    bool CanAsk() const { return m_input.IsInteractive(); }
+
+    // Asks a yes/no question on the terminal. No terminal, the end of the input or a question
+    // withdrawn (Ctrl-C, the run ended) is a No. One question at a time: a new one withdraws the
+    // one still open.
+    bool Ask(const std::string& question)
     {
-        if (!ZELPlatform::IsStandardStreamTerminal(0))
-            return false;
-        m_out << "[y/N] " << std::flush;
+        {
+            std::unique_lock lock(m_mutex);
+            EndBar();
+            if (m_questionsClosed)
+                return false;
+            if (!m_input.IsInteractive()) {
+                m_out << question << std::endl;
+                return false;
+            }
+            WithdrawLocked("");
+            m_promptFree.wait(lock, [this] { return !m_promptOpen; });
+            const bool german = GetZELLanguage().GetLanguage() == ZEL_LANGUAGE_GERMAN;
+            m_out << question << "\n" << (german ? "[j/N] " : "[y/N] ") << std::flush;
+            m_promptOpen = true;
+            m_withdrawn = false;
+        }
         std::string line;
-        if (!std::getline(std::cin, line))
-            return false;
-        return line == "y" || line == "Y" || line == "yes" || line == "j" || line == "ja";
+        const CZELTerminalInput::Result read = m_input.ReadLine(line);
+        std::lock_guard lock(m_mutex);
+        // A withdrawal that came as the line did is the answer all the same (No).
+        const bool yes = read == CZELTerminalInput::Result::Line && !m_withdrawn && IsYes(line);
+        if (read == CZELTerminalInput::Result::Ended)
+            m_out << std::endl;
+        m_input.Reset();
+        m_promptOpen = false;
+        for (const std::string& held : m_held)
+            m_out << held << "\n";
+        m_held.clear();
+        m_out << std::flush;
+        m_promptFree.notify_all();
+        return yes;
     }
 
-    std::function<void()> onQuestion;
+    // Ends the open question with No, writing `answer` after it; false when none was open.
+    bool WithdrawQuestion(const std::string& answer)
+    {
+        std::lock_guard lock(m_mutex);
+        return WithdrawLocked(answer);
+    }
+
+    // From now on questions are not asked (and one open is withdrawn): the run is over.
+    void CloseQuestions()
+    {
+        std::lock_guard lock(m_mutex);
+        m_questionsClosed = true;
+        WithdrawLocked("");
+    }
+
+    std::vector<Box> Boxes() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_boxes;
+    }
+
+    // Tells whether a question is the plan's "Do you want to install these updates now?".
+    std::function<bool(const std::string& text)> isPlanQuestion;
     CZELEvent closed;
 
 private:
+    static bool IsYes(std::string answer)
+    {
+        std::transform(answer.begin(), answer.end(), answer.begin(),
+            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return answer == "y" || answer == "yes" || answer == "j" || answer == "ja";
+    }
+    bool WithdrawLocked(const std::string& answer)
+    {
+        if (!m_promptOpen || m_withdrawn)
+            return false;
+        m_withdrawn = true;
+        m_out << answer << std::endl;
+        m_input.Withdraw();
+        return true;
+    }
     void EndBar()
     {
         if (m_barShown) {
@@ -141,12 +243,20 @@ private:
         }
     }
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_promptFree;
     std::ostream& m_out;
     Answer m_answer;
+    bool m_checkOnly;
     bool m_barOnTerminal;
     bool m_barShown = false;
     int m_percent = -1;
+    CZELTerminalInput m_input;
+    bool m_promptOpen = false;
+    bool m_withdrawn = false;
+    bool m_questionsClosed = false;
+    std::vector<std::string> m_held; // status lines that came while a question was open
+    std::vector<Box> m_boxes;
 };
 
 std::string Hex(unsigned value)
@@ -156,40 +266,66 @@ std::string Hex(unsigned value)
     return text;
 }
 
-nlohmann::ordered_json DeviceJson(const DeviceInformation& d)
+// A text the device or the run did not give is null, never "" or "???".
+nlohmann::ordered_json TextOrNull(const std::string& text)
 {
-    nlohmann::ordered_json expanders = nlohmann::ordered_json::array();
-    for (const ExpanderEntry& entry : d.expanders) {
-        if (entry.type == 0)
-            break;
-        expanders.push_back({ { "type", entry.type }, { "name", GetZELECPUTypeAsString(entry.type) },
-            { "version", ZELHeaderText(entry.version) }, { "selected", entry.selected != 0 } });
-    }
-    return {
-        { "hardwareType", Hex(d.hardwareType) },
-        { "hardwareName", DeviceHardwareName(d.hardwareType) },
-        { "hardwareVersion", ZELHeaderText(d.hardwareVersion) },
-        { "serialNumber", ZELHeaderText(d.serialNumber) },
-        { "versions",
-            { { "CCPU", ZELHeaderText(d.ccpuVersion) }, { "KCPU", ZELHeaderText(d.kcpuVersion) },
-                { "LCPU", ZELHeaderText(d.lcpuVersion) }, { "MCPU", ZELHeaderText(d.mcpuVersion) },
-                { "ECPU", ZELHeaderText(d.ecpuVersion) }, { "RCPU", ZELHeaderText(d.rcpuVersion) },
-                { "RCPU modem", ZELHeaderText(d.rcpuModemVersion) }, { "WCPU", ZELHeaderText(d.wcpuVersion) },
-                { "Veltrix", ZELHeaderText(d.veltrixVersion) }, { "Ombra", ZELHeaderText(d.ombraVersion) },
-                { "MCPU CAN Driver", ZELHeaderText(d.canDriverVersion) } } },
-        { "expanders", expanders },
-    };
+    return text.empty() || text == "???" ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
-nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation& d, CFirmwareCatalogue& catalogue)
+std::string HardwareName(std::uint16_t type)
 {
-    nlohmann::ordered_json targets = nlohmann::ordered_json::array();
-    auto add = [&](UpdateTarget target, const std::string& name, const std::string& from, int slot) {
+    const std::string name = type == 0 ? std::string() : DeviceHardwareName(type);
+    return name == "???" ? std::string() : name;
+}
+
+std::string ExpanderName(unsigned short type)
+{
+    const std::string name = GetZELECPUTypeAsString(type);
+    return name == "???" ? std::string() : name;
+}
+
+// The processors whose versions the device reports, in the order they are shown.
+std::vector<std::pair<const char*, std::string>> ProcessorVersions(const DeviceInformation& d)
+{
+    return { { "CCPU", ZELHeaderText(d.ccpuVersion) }, { "KCPU", ZELHeaderText(d.kcpuVersion) },
+        { "LCPU", ZELHeaderText(d.lcpuVersion) }, { "MCPU", ZELHeaderText(d.mcpuVersion) },
+        { "ECPU", ZELHeaderText(d.ecpuVersion) }, { "RCPU", ZELHeaderText(d.rcpuVersion) },
+        { "RCPU modem", ZELHeaderText(d.rcpuModemVersion) }, { "WCPU", ZELHeaderText(d.wcpuVersion) },
+        { "Veltrix", ZELHeaderText(d.veltrixVersion) }, { "Ombra", ZELHeaderText(d.ombraVersion) },
+        { "MCPU CAN Driver", ZELHeaderText(d.canDriverVersion) } };
+}
+
+struct PlannedTarget
+{
+    std::string name;
+    std::string from;
+    std::string to;
+    std::string file;
+    unsigned short expanderType = 0; // for an expander
+};
+
+// The planned targets in the order the update thread flashes them: the remote control's own ECPU
+// (type 16) before the expanders flashed through the device.
+std::vector<PlannedTarget> PlannedTargets(const UpdatePlan& plan, const DeviceInformation& d, CFirmwareCatalogue& files)
+{
+    std::vector<PlannedTarget> targets;
+    auto add = [&](UpdateTarget target, const std::string& name, const std::string& from, int fileType) {
         if (plan.selection[static_cast<std::size_t>(target)] == 0)
             return;
-        const FirmwareSlot& file = catalogue.Slot(slot);
-        targets.push_back({ { "target", name }, { "from", from }, { "to", ZELHeaderText(file.header.version) },
-            { "file", file.path } });
+        const FirmwareSlot& file = files.Slot(fileType);
+        targets.push_back({ name, from, ZELHeaderText(file.header.version), file.path });
+    };
+    auto addExpanders = [&](bool remoteControl) {
+        if (plan.selection[UPDATE_TARGET_ECPU] == 0)
+            return;
+        const FirmwareSlot& file = files.Slot(6);
+        for (const ExpanderEntry& entry : d.expanders) {
+            if (entry.type == 0)
+                break;
+            if (entry.selected != 0 && (entry.type == 16) == remoteControl)
+                targets.push_back({ "ECPU " + GetZELECPUTypeAsString(entry.type), ZELHeaderText(entry.version),
+                    ZELHeaderText(file.header.version), file.path, entry.type });
+        }
     };
     if (d.ombraPresent != 0)
         add(UPDATE_TARGET_RCPU, "Ombra Box", ZELHeaderText(d.ombraVersion), 7);
@@ -200,73 +336,218 @@ nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const DeviceInformation&
     add(UPDATE_TARGET_MCPU, "MCPU", ZELHeaderText(d.mcpuVersion), 5);
     add(UPDATE_TARGET_MCPU_CAN_DRIVER, "MCPU CAN Driver", ZELHeaderText(d.canDriverVersion), 10);
     add(UPDATE_TARGET_KCPU, "KCPU", ZELHeaderText(d.kcpuVersion), 3);
-    if (plan.selection[UPDATE_TARGET_ECPU] != 0)
-        for (const ExpanderEntry& entry : d.expanders)
-            if (entry.type != 0 && entry.selected != 0)
-                targets.push_back({ { "target", "ECPU " + GetZELECPUTypeAsString(entry.type) },
-                    { "from", ZELHeaderText(entry.version) },
-                    { "to", ZELHeaderText(catalogue.Slot(6).header.version) }, { "file", catalogue.Slot(6).path } });
+    addExpanders(true);
+    addExpanders(false);
     add(UPDATE_TARGET_CCPU_TYPE1, "CCPU", ZELHeaderText(d.ccpuVersion), 1);
     add(UPDATE_TARGET_CCPU_TYPE2, "CCPU", ZELHeaderText(d.ccpuVersion), 2);
     add(UPDATE_TARGET_CCPU_TYPE9, "CCPU", ZELHeaderText(d.ccpuVersion), 9);
+    return targets;
+}
+
+nlohmann::ordered_json DeviceJson(const DeviceInformation& d)
+{
+    nlohmann::ordered_json versions = nlohmann::ordered_json::object();
+    for (const auto& [processor, version] : ProcessorVersions(d))
+        versions[processor] = TextOrNull(version);
+    nlohmann::ordered_json expanders = nlohmann::ordered_json::array();
+    for (const ExpanderEntry& entry : d.expanders) {
+        if (entry.type == 0)
+            break;
+        expanders.push_back({ { "type", Hex(entry.type) }, { "name", TextOrNull(ExpanderName(entry.type)) },
+            { "version", TextOrNull(ZELHeaderText(entry.version)) }, { "selected", entry.selected != 0 } });
+    }
+    return {
+        { "hardwareType", d.hardwareType == 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Hex(d.hardwareType)) },
+        { "hardwareName", TextOrNull(HardwareName(d.hardwareType)) },
+        { "hardwareVersion", TextOrNull(ZELHeaderText(d.hardwareVersion)) },
+        { "serialNumber", TextOrNull(ZELHeaderText(d.serialNumber)) },
+        { "versions", versions },
+        { "expanders", expanders },
+    };
+}
+
+nlohmann::ordered_json PlanJson(const UpdatePlan& plan, const std::vector<PlannedTarget>& planned)
+{
+    nlohmann::ordered_json targets = nlohmann::ordered_json::array();
+    for (const PlannedTarget& target : planned) {
+        nlohmann::ordered_json entry = { { "target", target.name }, { "from", TextOrNull(target.from) },
+            { "to", TextOrNull(target.to) }, { "file", TextOrNull(target.file) } };
+        if (target.expanderType != 0)
+            entry["expanderType"] = Hex(target.expanderType);
+        targets.push_back(entry);
+    }
     return { { "updateNeeded", plan.updateNeeded }, { "text", ForTerminal(plan.text) }, { "targets", targets } };
 }
 
-// A run that reached the update thread is "updated" only when every planned target was.
-const char* OutcomeName(StartOutcome outcome, long state)
+// What a start came to, in the words of --json (docs/json.md).
+std::string OutcomeName(StartOutcome outcome, long state, bool blocked, bool checkOnly)
 {
     switch (outcome) {
     case StartOutcome::AlreadyRunning: return "busy";
-    case StartOutcome::PortNotAccessible: return "port not accessible";
-    case StartOutcome::Failed: return "failed";
-    case StartOutcome::NothingToUpdate: return "nothing to update";
-    case StartOutcome::Declined: return "declined";
+    case StartOutcome::PortNotAccessible: return "port-not-accessible";
+    case StartOutcome::Failed: return blocked ? "blocked" : "failed";
+    case StartOutcome::NothingToUpdate: return "up-to-date";
+    case StartOutcome::Declined: return checkOnly ? "update-available" : "declined";
+    // A run that reached the update thread is "updated" only when every planned target was.
     case StartOutcome::UpdateStarted: return state == UPDATER_STATE_SUCCEEDED ? "updated" : "failed";
     case StartOutcome::Cancelled: return "cancelled";
     case StartOutcome::NoFirmware: return "no-firmware";
     case StartOutcome::RecoveryStarted: return "failed"; // never left after the update thread
     }
-    return "";
+    return "failed";
+}
+
+// A start refused for what is attached to the device or pressed on it: FS CAN, LBUS, emergency stop.
+bool NamesABlocker(const std::string& text)
+{
+    for (unsigned long id :
+        { APP_TEXT_FS_CAN_ATTACHED, APP_TEXT_LBUS_ATTACHED, APP_TEXT_EMERGENCY_PRESSED, APP_TEXT_EMERGENCY_UNKNOWN })
+        if (text.find(GetUpdateText(id)) != std::string::npos)
+            return true;
+    return false;
 }
 
 nlohmann::ordered_json TargetResultsJson(const std::vector<TargetResult>& results)
 {
     nlohmann::ordered_json targets = nlohmann::ordered_json::array();
     for (const TargetResult& result : results) {
-        nlohmann::ordered_json target = { { "target", result.name },
-            { "outcome", CUpdaterDlg::TargetOutcomeName(result.outcome) } };
-        if (!result.step.empty())
-            target["step"] = result.step;
-        targets.push_back(target);
+        targets.push_back({ { "target", result.name },
+            { "outcome", CUpdaterDlg::TargetOutcomeName(result.outcome) }, { "step", TextOrNull(result.step) },
+            { "file", TextOrNull(result.file) }, { "from", TextOrNull(result.from) }, { "to", TextOrNull(result.to) },
+            { "bytes", result.bytes }, { "seconds", result.seconds },
+            { "verified", CUpdaterDlg::VerificationName(result.verification) },
+            { "verificationNote", TextOrNull(result.verificationNote) },
+            { "confirmed", CUpdaterDlg::ConfirmationName(result.confirmation) },
+            { "reportedVersion", TextOrNull(result.reportedVersion) },
+            { "confirmationNote", TextOrNull(result.confirmationNote) } });
     }
     return targets;
 }
 
-nlohmann::ordered_json ErrorsJson(const std::string& list)
+// Each failure once: the dialog's error list, then what the boxes of the start said (the start's
+// failures, with the port's own reason when it could not be opened).
+std::vector<std::string> Errors(const std::string& list, const std::vector<CliView::Box>& boxes,
+    const std::string& portError)
 {
-    nlohmann::ordered_json errors = nlohmann::ordered_json::array();
+    std::vector<std::string> errors;
     const std::string separator = "\r\n\t- ";
     std::string::size_type at = list.find(separator);
     while (at != std::string::npos) {
         const std::string::size_type next = list.find(separator, at + separator.size());
-        errors.push_back(list.substr(at + separator.size(), next == std::string::npos ? next : next - at - separator.size()));
+        errors.push_back(ForTerminal(list.substr(
+            at + separator.size(), next == std::string::npos ? next : next - at - separator.size())));
         at = next;
+    }
+    for (const CliView::Box& box : boxes) {
+        if (!IsStartFailure(box.caption, box.style))
+            continue;
+        std::string error = ForTerminal(box.text);
+        if (box.text == GetUpdateText(APP_TEXT_PORT_NOT_ACCESSIBLE) && !portError.empty())
+            error += " " + portError;
+        if (std::find(errors.begin(), errors.end(), error) == errors.end())
+            errors.push_back(error);
     }
     return errors;
 }
 
-// Ctrl-C and SIGTERM: while the device is identified the start ends cleanly; while the update thread
-// runs the operator is asked first, since a processor may be left in its bootloader.
-void OnStopRequest(CUpdaterDlg& dialog, CliView& view)
+// tarn check in words: the device, the plan in the order of flashing, and what the check came to.
+void PrintCheck(std::ostream& out, const DeviceInformation& d, const std::vector<PlannedTarget>& planned,
+    const UpdatePlan& plan, const std::string& outcome, const std::vector<std::string>& errors)
 {
-    if (!dialog.IsUpdateThreadRunning()) {
-        dialog.RequestCancel();
-        return;
+    if (d.hardwareType != 0) {
+        const std::string name = HardwareName(d.hardwareType);
+        out << "Device: " << (name.empty() ? "unknown hardware" : name) << " (" << Hex(d.hardwareType) << ")";
+        if (!ZELHeaderText(d.serialNumber).empty())
+            out << ", serial number " << ZELHeaderText(d.serialNumber);
+        out << "\n";
+        if (!ZELHeaderText(d.hardwareVersion).empty())
+            out << "  hardware version  " << ZELHeaderText(d.hardwareVersion) << "\n";
+        for (const auto& [processor, version] : ProcessorVersions(d))
+            if (!version.empty())
+                out << "  " << processor << std::string(18 - std::string(processor).size(), ' ') << version << "\n";
+        for (const ExpanderEntry& entry : d.expanders) {
+            if (entry.type == 0)
+                break;
+            const std::string name = ExpanderName(entry.type);
+            out << "  expander " << (name.empty() ? "of unknown type" : name) << " (type " << entry.type << ")";
+            if (!ZELHeaderText(entry.version).empty())
+                out << "  " << ZELHeaderText(entry.version);
+            out << "\n";
+        }
+    } else {
+        out << "Device: not identified\n";
     }
-    std::cerr << "\n" << ForTerminal(GetUpdateText(APP_TEXT_STOP_AFTER_CURRENT)) << std::endl;
-    if (view.AskOnTerminal())
-        dialog.RequestCancel();
+    if (outcome == "update-available") {
+        out << "Plan, in the order of flashing:\n";
+        int number = 1;
+        for (const PlannedTarget& target : planned) {
+            out << "  " << number++ << ". " << target.name;
+            if (target.expanderType != 0)
+                out << ", type " << target.expanderType;
+            out << " (" << target.from << " -> " << target.to << "), " << GetUpdateText(APP_TEXT_FILE) << " "
+                << target.file << "\n";
+        }
+        out << "Result: an update is available; tarn update installs it.\n";
+    } else if (outcome == "up-to-date") {
+        out << ForTerminal(plan.text) << "\n";
+        out << "Result: up to date.\n";
+    } else {
+        for (const std::string& error : errors)
+            out << error << "\n";
+        out << "Result: " << outcome << ".\n";
+    }
+    out << std::flush;
 }
+
+// Ctrl-C and SIGTERM. At an open question the signal answers No. While the device is identified
+// the start ends cleanly. While the update thread runs, a person at the terminal who pressed
+// Ctrl-C is asked first, since a processor may be left in its bootloader; a SIGTERM, or any stop
+// where nobody can be asked, stops the update after the current processor.
+class StopHandler
+{
+public:
+    StopHandler(CUpdaterDlg& dialog, CliView& view)
+        : m_dialog(dialog)
+        , m_view(view)
+    {
+    }
+    ~StopHandler()
+    {
+        m_view.CloseQuestions();
+        for (std::thread& asker : m_askers)
+            asker.join();
+    }
+    StopHandler(const StopHandler&) = delete;
+    StopHandler& operator=(const StopHandler&) = delete;
+
+    // On the watcher's thread, which must stay free for the next signal.
+    void OnStop(ZELPlatform::StopSignal which)
+    {
+        if (m_view.WithdrawQuestion(GetUpdateText(APP_TEXT_BUTTON_NO)))
+            return;
+        if (!m_dialog.IsUpdateThreadRunning()) {
+            m_dialog.RequestCancel();
+            return;
+        }
+        if (which == ZELPlatform::StopSignal::Terminate || !m_view.CanAsk()) {
+            std::cerr << "\n"
+                      << (which == ZELPlatform::StopSignal::Terminate ? "SIGTERM" : "SIGINT")
+                      << ": the update stops after the current processor." << std::endl;
+            m_dialog.RequestCancel();
+            return;
+        }
+        // Asked on a thread of its own; a question still being withdrawn makes way for it.
+        m_askers.emplace_back([this] {
+            if (m_view.Ask(ForTerminal(GetUpdateText(APP_TEXT_STOP_AFTER_CURRENT))))
+                m_dialog.RequestCancel();
+        });
+    }
+
+private:
+    CUpdaterDlg& m_dialog;
+    CliView& m_view;
+    std::vector<std::thread> m_askers; // one per question, joined at the end
+};
 
 int RunUpdate(const UpdateOptions& options, bool checkOnly)
 {
@@ -274,16 +555,21 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     ZELPlatform::BlockStopSignals();
 
     const Answer answer = checkOnly || options.no ? Answer::No : options.yes ? Answer::Yes : Answer::Ask;
-    CliView view(options.json, answer);
+    CliView view(options.json, answer, checkOnly);
     CSerialPortLink link;
     CUpdaterDlg dialog(view, link);
     CUpdateProcedures procedures(dialog);
 
     DeviceInformation device;
     bool planShown = false;
-    view.onQuestion = [&] {
+    view.isPlanQuestion = [&](const std::string& text) {
+        // Asked on the thread that planned: the plan is settled.
+        if (text != dialog.GetPlan().QuestionText())
+            return false;
+        // The answer No clears the device information: what the plan rests on is kept here.
         device = dialog.GetDeviceInformation();
         planShown = true;
+        return true;
     };
 
     CUpdaterApp app(dialog);
@@ -304,11 +590,16 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
                   << GetUpdateText(APP_TEXT_DETECTED_ERROR) << ' ' << file.cause << ')' << std::endl;
 
     StartOutcome outcome;
+    std::string portError;
     {
-        CStopWatcher watcher([&] { OnStopRequest(dialog, view); });
+        StopHandler stop(dialog, view);
+        CStopWatcher watcher([&stop](ZELPlatform::StopSignal which) { stop.OnStop(which); });
         outcome = dialog.StartUpdate();
-        if (outcome == StartOutcome::PortNotAccessible)
-            std::cerr << link.GetLastOpenErrorText() << std::endl;
+        if (outcome == StartOutcome::PortNotAccessible) {
+            portError = link.GetLastOpenErrorText();
+            if (!checkOnly) // the check's report names it
+                std::cerr << portError << std::endl;
+        }
         if (outcome == StartOutcome::RecoveryStarted) {
             // The processor is flashed again and the device identified anew on the update thread.
             while (!dialog.WaitForUpdateThread(std::chrono::seconds(1))) {
@@ -330,26 +621,41 @@ int RunUpdate(const UpdateOptions& options, bool checkOnly)
     // The settings are the dialog's: the command line's port and language are for this run only.
     app.ShutdownModules();
 
+    std::vector<std::string> errors = Errors(dialog.GetErrorList(), view.Boxes(), portError);
+    // The planning answers a hardware it has no rules for with "the device is unknown": that is no
+    // plan but a failure.
+    if (outcome == StartOutcome::NothingToUpdate && dialog.GetPlan().text == GetUpdateText(APP_TEXT_DEVICE_UNKNOWN)) {
+        outcome = StartOutcome::Failed;
+        errors.push_back(dialog.GetPlan().text);
+    }
+    const bool blocked = outcome == StartOutcome::Failed
+        && std::any_of(errors.begin(), errors.end(), [](const std::string& error) { return NamesABlocker(error); });
+    const std::string outcomeName = OutcomeName(outcome, state, blocked, checkOnly);
+    const bool planMade = planShown || outcome == StartOutcome::NothingToUpdate;
+    const std::vector<PlannedTarget> planned
+        = planMade ? PlannedTargets(dialog.GetPlan(), device, dialog.GetCatalogue()) : std::vector<PlannedTarget>();
+
     if (options.json) {
         nlohmann::ordered_json result = {
+            { "schema", kJsonSchema },
+            { "command", checkOnly ? "check" : "update" },
             { "device", DeviceJson(device) },
-            { "plan", planShown || outcome == StartOutcome::NothingToUpdate
-                    ? PlanJson(dialog.GetPlan(), device, dialog.GetCatalogue())
-                    : nlohmann::ordered_json(nullptr) },
+            { "plan", planMade ? PlanJson(dialog.GetPlan(), planned) : nlohmann::ordered_json(nullptr) },
             { "result",
-                { { "outcome", OutcomeName(outcome, state) }, { "state", state },
+                { { "outcome", outcomeName }, { "state", state }, { "stateName", CUpdaterDlg::StateName(state) },
                     { "status", GetUpdateText(CUpdaterDlg::GetStateTextId(state)) },
-                    { "targets", TargetResultsJson(dialog.GetTargetResults()) },
-                    { "errors", ErrorsJson(dialog.GetErrorList()) } } },
+                    { "targets", TargetResultsJson(dialog.GetTargetResults()) }, { "errors", errors } } },
             { "recovery", procedures.GetRecoveryReport().empty()
                     ? nlohmann::ordered_json(nullptr)
                     : nlohmann::ordered_json { { "ran", true }, { "report", procedures.GetRecoveryReport() } } },
-            { "log", logPath },
+            { "log", TextOrNull(logPath) },
         };
         std::cout << result.dump(2) << std::endl;
     } else {
         if (!procedures.GetRecoveryReport().empty())
             std::cout << "Recovery: " << ForTerminal(procedures.GetRecoveryReport()) << std::endl;
+        if (checkOnly)
+            PrintCheck(std::cout, device, planned, dialog.GetPlan(), outcomeName, errors);
         if (!logPath.empty())
             std::cout << "Log file: " << logPath << std::endl;
     }

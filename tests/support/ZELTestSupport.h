@@ -133,4 +133,36 @@ private:
     int m_pid = -1;
 };
 
+// A program on a pseudo-terminal of its own, as a person at a terminal runs it: standard input,
+// output and error are the terminal, which is the program's controlling terminal with the program
+// as its foreground job, so a Ctrl-C typed there is a SIGINT from the terminal. The program runs in
+// `directory` when one is given; it is killed when the object goes. Linux only.
+class TerminalProgram
+{
+public:
+    explicit TerminalProgram(const std::string& commandLine, const std::string& directory = {});
+    TerminalProgram(const TerminalProgram&) = delete;
+    TerminalProgram& operator=(const TerminalProgram&) = delete;
+    ~TerminalProgram();
+
+    bool Started() const { return m_pid > 0; }
+    // Reads until the output after the text of the previous wait holds `text`; false when the
+    // output ends or the time-out passes first.
+    bool WaitForText(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    // Types `keys` on the terminal ("\x03" is Ctrl-C).
+    bool Type(const std::string& keys) const;
+    // Reads the rest of the output and waits for the end, at most `timeout` (then the program is
+    // killed): the exit code, -1 for an end by signal. The output is all of it, from the start.
+    ProcessResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+private:
+    // Appends what the terminal gives within `deadline`; false once the output has ended.
+    bool ReadSome(std::chrono::steady_clock::time_point deadline);
+
+    int m_terminal = -1;
+    int m_pid = -1;
+    std::string m_output;
+    std::size_t m_seen = 0;
+};
+
 } // namespace ZELTest

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -33,6 +34,30 @@ nlohmann::json Report(const std::string& output)
 {
     const std::string::size_type start = output.rfind("\n{\n");
     return nlohmann::json::parse(start == std::string::npos ? output : output.substr(start + 1));
+}
+
+// What became of each target (name, outcome, step), after checking that every target carries the
+// fields of the report with their types.
+nlohmann::json Outcomes(const nlohmann::json& report)
+{
+    const auto textOrNull = [](const nlohmann::json& value) { return value.is_string() || value.is_null(); };
+    nlohmann::json outcomes = nlohmann::json::array();
+    for (const nlohmann::json& target : report["result"]["targets"]) {
+        SCOPED_TRACE(target.dump());
+        for (const char* key : { "step", "file", "from", "to", "verificationNote", "reportedVersion",
+                 "confirmationNote" }) {
+            EXPECT_TRUE(target.contains(key) && textOrNull(target[key])) << key;
+        }
+        EXPECT_TRUE(target["bytes"].is_number_unsigned());
+        EXPECT_TRUE(target["seconds"].is_number());
+        EXPECT_TRUE(target["verified"].is_string());
+        EXPECT_TRUE(target["confirmed"].is_string());
+        nlohmann::json outcome = { { "target", target["target"] }, { "outcome", target["outcome"] } };
+        if (target["step"].is_string())
+            outcome["step"] = target["step"];
+        outcomes.push_back(outcome);
+    }
+    return outcomes;
 }
 
 class TarnAgainstSimulator : public ::testing::Test
@@ -92,9 +117,139 @@ TEST_F(TarnAgainstSimulator, CheckPrintsDeviceAndPlanAsJson)
     EXPECT_EQ(report["plan"]["targets"][0]["from"], "V 01.04.00");
     EXPECT_EQ(report["plan"]["targets"][0]["to"], "V 01.05.00");
     EXPECT_EQ(report["plan"]["targets"][0]["file"], "./Firmware/kcpu.tarn");
-    EXPECT_EQ(report["result"]["outcome"], "declined");
+    EXPECT_EQ(report["schema"], 1);
+    EXPECT_EQ(report["command"], "check");
+    // Identifiers are hex text throughout.
+    EXPECT_EQ(report["device"]["expanders"][0]["type"], "0x0010");
+    EXPECT_EQ(report["device"]["expanders"][1]["type"], "0x0021");
+    EXPECT_TRUE(report["device"]["versions"]["MCPU"].is_null());
+    EXPECT_EQ(report["result"]["outcome"], "update-available");
     EXPECT_EQ(report["result"]["state"], 0);
+    EXPECT_EQ(report["result"]["stateName"], "ready");
+    EXPECT_EQ(report["result"]["errors"], nlohmann::json::array());
 }
+
+namespace {
+
+struct PackedFile
+{
+    int type;
+    const char* version;
+    const char* name;
+};
+
+// What tarn check says of a device, in words and in --json.
+struct CheckCase
+{
+    const char* name;
+    const char* scenario;
+    std::vector<PackedFile> files;
+    int exitCode;
+    const char* words;   // a block of the report in words
+    const char* outcome; // result.outcome of --json
+    const char* error;   // the start of result.errors[0]; nullptr: none
+    const char* hardwareName; // nullptr: a type the program has no name for (null)
+};
+
+const CheckCase kCheckCases[] = {
+    { "update available",
+        R"({ "device": { "hardware": "QTR-1", "serialNumber": "QTR1-WORDS-01",
+            "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00", "LCPU": "V 01.02.07" },
+            "expanders": [ { "type": 33, "version": "V 02.03.00" }, { "type": 16, "version": "V 02.03.00" } ] } })",
+        { { 3, "V 01.05.00", "kcpu.tarn" }, { 4, "V 01.03.00", "lcpu.tarn" }, { 6, "V 02.04.00", "ecpu.tarn" },
+            { 1, "V 02.10.00", "ccpu.tarn" } },
+        0,
+        "Device: QTR-1 (0x1000), serial number QTR1-WORDS-01\n"
+        "  hardware version  HW 1.0\n"
+        "  CCPU              V 02.09.30\n"
+        "  KCPU              V 01.04.00\n"
+        "  LCPU              V 01.02.07\n"
+        "  expander Joystick T001_1 (type 33)  V 02.03.00\n"
+        "  expander Remote Control T001 (type 16)  V 02.03.00\n"
+        "Plan, in the order of flashing:\n"
+        "  1. LCPU (V 01.02.07 -> V 01.03.00), file ./Firmware/lcpu.tarn\n"
+        "  2. KCPU (V 01.04.00 -> V 01.05.00), file ./Firmware/kcpu.tarn\n"
+        "  3. ECPU Remote Control T001, type 16 (V 02.03.00 -> V 02.04.00), file ./Firmware/ecpu.tarn\n"
+        "  4. ECPU Joystick T001_1, type 33 (V 02.03.00 -> V 02.04.00), file ./Firmware/ecpu.tarn\n"
+        "  5. CCPU (V 02.09.30 -> V 02.10.00), file ./Firmware/ccpu.tarn\n"
+        "Result: an update is available; tarn update installs it.\n",
+        "update-available", nullptr, "QTR-1" },
+    { "up to date", kQtr1, { { 3, "V 01.04.00", "kcpu.tarn" } }, 0,
+        "Device: QTR-1 (0x1000), serial number SIM-000001\n"
+        "  hardware version  HW 1.0\n"
+        "  CCPU              V 02.09.30\n"
+        "  KCPU              V 01.04.00\n"
+        "  LCPU              V 01.02.07\n"
+        "  expander Remote Control T001 (type 16)  V 02.03.00\n"
+        "  expander Joystick T001_1 (type 33)  V 02.03.00\n"
+        "The newest firmware for the current device is installed already:\n\n"
+        "\t- CCPU V 02.09.30\n\t- KCPU V 01.04.00\n\t- LCPU V 01.02.07\n"
+        "Result: up to date.\n",
+        "up-to-date", nullptr, "QTR-1" },
+    { "blocked",
+        R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" },
+            "preconditions": { "fsCan": 1, "lbus": 1, "emergencyButton": 1 } } })",
+        { { 3, "V 01.05.00", "kcpu.tarn" } }, 1,
+        "  KCPU              V 01.04.00\n"
+        "The update could not be started because there is a FS CAN device attached at the moment. Detach all FS "
+        "CAN devices and restart the update.",
+        "blocked", "The update could not be started because there is a FS CAN device attached at the moment.",
+        "QTR-1" },
+    { "hardware without rules",
+        R"({ "device": { "hardware": "QTR-1", "hardwareType": "0x1234", "versions": { "KCPU": "V 01.04.00" } } })",
+        { { 3, "V 01.05.00", "kcpu.tarn" } }, 1,
+        "Device: unknown hardware (0x1234), serial number SIM-000001\n"
+        "  hardware version  HW 1.0\n"
+        "  KCPU              V 01.04.00\n"
+        "The update could not be started because the current device is unknown.\n"
+        "Result: failed.\n",
+        "failed", "The update could not be started because the current device is unknown.", nullptr },
+};
+
+class TarnCheck : public TarnAgainstSimulator, public ::testing::WithParamInterface<CheckCase>
+{
+};
+
+void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
+
+} // namespace
+
+// tarn check answers the question itself: it never shows it, nor the boxes of the dialog.
+TEST_P(TarnCheck, SaysWhatTheDeviceHasAndWhatAnUpdateWouldDo)
+{
+    const CheckCase& c = GetParam();
+    Serve(c.scenario);
+    for (const PackedFile& file : c.files)
+        Pack(file.type, file.version, file.name);
+
+    const ZELTest::ProcessResult words = Run("check");
+    EXPECT_EQ(words.exitCode, c.exitCode) << words.output;
+    EXPECT_NE(words.output.find(c.words), std::string::npos) << words.output;
+    for (const char* never : { "Update aborted", "Do you want to install these updates now?", "Start Update:" })
+        EXPECT_EQ(words.output.find(never), std::string::npos) << never << "\n" << words.output;
+
+    const ZELTest::ProcessResult json = Run("check --json");
+    EXPECT_EQ(json.exitCode, c.exitCode) << json.output;
+    const nlohmann::json report = Report(json.output);
+    EXPECT_EQ(report["result"]["outcome"], c.outcome) << report.dump(2);
+    if (c.hardwareName == nullptr)
+        EXPECT_TRUE(report["device"]["hardwareName"].is_null()) << report.dump(2);
+    else
+        EXPECT_EQ(report["device"]["hardwareName"], c.hardwareName) << report.dump(2);
+    if (c.error == nullptr) {
+        EXPECT_EQ(report["result"]["errors"], nlohmann::json::array()) << report.dump(2);
+    } else {
+        ASSERT_FALSE(report["result"]["errors"].empty()) << report.dump(2);
+        EXPECT_EQ(report["result"]["errors"][0].get<std::string>().rfind(c.error, 0), 0u) << report.dump(2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, TarnCheck, ::testing::ValuesIn(kCheckCases),
+    [](const ::testing::TestParamInfo<CheckCase>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
 
 TEST_F(TarnAgainstSimulator, UpdateNoShowsThePlanAndEndsWithOne)
 {
@@ -172,7 +327,7 @@ TEST_F(TarnAgainstSimulator, AnOmbraBoxIsComparedWithItsOwnVersion)
     ZELTest::ProcessResult result = Run("check --json");
     ASSERT_EQ(result.exitCode, 0) << result.output;
     nlohmann::json report = Report(result.output);
-    EXPECT_EQ(report["result"]["outcome"], "nothing to update");
+    EXPECT_EQ(report["result"]["outcome"], "up-to-date");
     EXPECT_EQ(report["plan"]["text"],
         "The newest firmware for the current device is installed already:\n\n\t- Ombra Box V 03.00.00");
 
@@ -180,7 +335,7 @@ TEST_F(TarnAgainstSimulator, AnOmbraBoxIsComparedWithItsOwnVersion)
     result = Run("check --json");
     ASSERT_EQ(result.exitCode, 0) << result.output;
     report = Report(result.output);
-    EXPECT_EQ(report["result"]["outcome"], "declined");
+    EXPECT_EQ(report["result"]["outcome"], "update-available");
     ASSERT_EQ(report["plan"]["targets"].size(), 1u);
     EXPECT_EQ(report["plan"]["targets"][0]["target"], "Ombra Box");
     EXPECT_EQ(report["plan"]["targets"][0]["from"], "V 03.00.00");
@@ -207,7 +362,12 @@ TEST_F(TarnAgainstSimulator, ASilentDeviceIsUnknown)
     const nlohmann::json report = Report(result.output);
     EXPECT_EQ(report["result"]["outcome"], "failed");
     EXPECT_EQ(report["result"]["state"], 11);
+    EXPECT_EQ(report["result"]["stateName"], "failed");
     EXPECT_TRUE(report["plan"].is_null());
+    EXPECT_TRUE(report["device"]["hardwareType"].is_null());
+    EXPECT_TRUE(report["device"]["hardwareName"].is_null());
+    EXPECT_EQ(report["result"]["errors"],
+        nlohmann::json::array({ "The update could not be started because the current device is unknown." }));
 }
 
 TEST(TarnUpdate, APortThatCannotBeOpenedGivesTheReason)
@@ -221,6 +381,19 @@ TEST(TarnUpdate, APortThatCannotBeOpenedGivesTheReason)
         std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("No such file or directory"), std::string::npos) << result.output;
+
+    // The report names the port's own reason too.
+    const ZELTest::ProcessResult json = ZELTest::RunProgram(
+        "cd '" + folder.Path().string() + "' && " + Tarn("update --json --port /dev/tarn-no-such-port"));
+    EXPECT_EQ(json.exitCode, 1);
+    const nlohmann::json report = Report(json.output);
+    EXPECT_EQ(report["result"]["outcome"], "port-not-accessible");
+    ASSERT_EQ(report["result"]["errors"].size(), 1u) << json.output;
+    const std::string error = report["result"]["errors"][0];
+    EXPECT_EQ(error.rfind("The update could not be started because the COM port could not be accessed. "
+                          "/dev/tarn-no-such-port: No such file or directory.", 0),
+        0u)
+        << error;
 }
 
 TEST(TarnUpdate, WrongUsageEndsWithTwo)
@@ -262,28 +435,112 @@ TEST_F(TarnAgainstSimulator, UpdateJsonTellsWhatBecameOfEachTarget)
         { "target": "ECPU Joystick T001_2", "outcome": "skipped" },
         { "target": "CCPU", "outcome": "failed",
           "step": "Extended Erase failed with 0 % written: NACK (0x1F) to command 0x44." } ])");
-    EXPECT_EQ(report["result"]["targets"], expected) << report.dump(2);
+    EXPECT_EQ(Outcomes(report), expected) << report.dump(2);
     EXPECT_EQ(report["result"]["errors"], nlohmann::json::array({ notFound, ccpuFailed }));
 }
 
-// Ctrl-C while a processor is being flashed asks first, in the chosen language; with nobody at a
-// terminal to confirm, the update goes on to its end.
-TEST_F(TarnAgainstSimulator, CtrlCDuringTheTransferAsksInTheChosenLanguage)
+// A run that is stopped without a terminal to ask on (a script, `timeout`, a service manager): the
+// processor being flashed is finished, the ones after it are left out, and the run fails. Nobody is
+// asked.
+TEST_F(TarnAgainstSimulator, AStopWithoutATerminalEndsAfterTheCurrentProcessor)
+{
+    for (const int signal : { SIGTERM, SIGINT }) {
+        SCOPED_TRACE(signal);
+        Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } },
+            "baudRate": 115200 })");
+        Pack(3, "V 01.05.00", "kcpu.tarn", "V 01.05.00" + std::string(16374, '\x3C'));
+        Pack(1, "V 02.10.00", "ccpu.tarn");
+        ZELTest::RunningProgram tarn(
+            Tarn("update --yes --json --port '" + server->Path() + "'"), 120, folder.Path().string());
+        ASSERT_TRUE(tarn.Started());
+        ASSERT_TRUE(tarn.WaitForLine("Status: KCPU Update ..."));
+        ASSERT_TRUE(tarn.WaitForLine("Progress: "));
+        EXPECT_TRUE(tarn.Signal(signal));
+        const ZELTest::ProcessResult result = tarn.Finish();
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        EXPECT_EQ(result.output.find("Stop the update after the current processor?"), std::string::npos)
+            << result.output;
+        EXPECT_EQ(result.output.find("[y/N]"), std::string::npos) << result.output;
+        const nlohmann::json report = Report(result.output);
+        EXPECT_EQ(report["result"]["outcome"], "failed");
+        EXPECT_EQ(Outcomes(report),
+            nlohmann::json::parse(R"([ { "target": "KCPU", "outcome": "updated" },
+                { "target": "CCPU", "outcome": "skipped", "step": "The update was stopped before this processor." } ])"))
+            << report.dump(2);
+        server->Inspect([](CSimDevice& device) {
+            EXPECT_EQ(device.Version(CSimDevice::Processor::CCPU), "V 02.09.30");
+        });
+    }
+}
+
+namespace {
+
+// tarn on a terminal of its own, as a person runs it.
+std::string TarnOnTerminal(const std::string& arguments)
+{
+    return std::string("'") + TARN_PROGRAM + "' " + arguments;
+}
+
+// The output that follows the last `prompt`, up to `end`.
+std::string AfterLastPrompt(const std::string& output, const std::string& prompt, const std::string& end)
+{
+    const std::string::size_type at = output.rfind(prompt);
+    if (at == std::string::npos)
+        return {};
+    const std::string rest = output.substr(at + prompt.size());
+    return rest.substr(0, rest.find(end));
+}
+
+} // namespace
+
+// Ctrl-C at the terminal while a processor is being flashed asks first, in the chosen language;
+// Ctrl-C at that question answers it with No at once; a question left open is withdrawn when the
+// update ends, and nothing is drawn over it while it is open.
+TEST_F(TarnAgainstSimulator, CtrlCAtTheTerminalAsksAndTheEndWithdrawsTheQuestion)
 {
     Serve(R"({ "device": { "hardware": "QTR-1", "versions": { "CCPU": "V 02.09.30", "KCPU": "V 01.04.00" } },
         "baudRate": 115200 })");
-    Pack(3, "V 01.05.00", "kcpu.tarn", "V 01.05.00" + std::string(16374, '\x3C'));
-    ZELTest::RunningProgram tarn(
-        Tarn("update --yes --language de --port '" + server->Path() + "'"), 120, folder.Path().string());
+    // Some 6 s on the line: long enough for three questions.
+    Pack(3, "V 01.05.00", "kcpu.tarn", "V 01.05.00" + std::string(65526, '\x3C'));
+    ZELTest::TerminalProgram tarn(
+        TarnOnTerminal("update --yes --language de --port '" + server->Path() + "'"), folder.Path().string());
     ASSERT_TRUE(tarn.Started());
-    EXPECT_TRUE(tarn.WaitForLine("Progress: "));
-    EXPECT_TRUE(tarn.Signal(SIGINT));
+    const std::string question = "Das Update nach dem aktuellen Prozessor beenden?\r\n[j/N] ";
+    ASSERT_TRUE(tarn.WaitForText("Status: KCPU Update ..."));
+    ASSERT_TRUE(tarn.WaitForText("%")); // the bar
+    ASSERT_TRUE(tarn.Type("\x03"));
+    ASSERT_TRUE(tarn.WaitForText(question));
+    ASSERT_TRUE(tarn.Type("\x03"));
+    ASSERT_TRUE(tarn.WaitForText("Nein\r\n"));
+    ASSERT_TRUE(tarn.Type("\x03"));
+    ASSERT_TRUE(tarn.WaitForText(question));
     const ZELTest::ProcessResult result = tarn.Finish();
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_NE(result.output.find("Das Update nach dem aktuellen Prozessor beenden?"), std::string::npos)
-        << result.output;
     EXPECT_EQ(result.output.find("Stop the update"), std::string::npos) << result.output;
-    EXPECT_NE(result.output.find("Update erfolgreich"), std::string::npos) << result.output;
+    // Between the last question and its withdrawal neither a bar nor a status line is drawn.
+    const std::string open = AfterLastPrompt(result.output, question, "(withdrawn)");
+    EXPECT_EQ(open.find('['), std::string::npos) << open;
+    EXPECT_EQ(open.find("Status"), std::string::npos) << open;
+    EXPECT_NE(result.output.find("(withdrawn)\r\n"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("Update erfolgreich:"), std::string::npos) << result.output;
+    server->Inspect([](CSimDevice& device) {
+        EXPECT_FALSE(device.BootLoaderOwner().has_value());
+    });
+}
+
+// Ctrl-C at the question whether to install answers it with No at once: nothing is flashed.
+TEST_F(TarnAgainstSimulator, CtrlCAtTheInstallQuestionAnswersNo)
+{
+    Serve(kQtr1);
+    Pack(3, "V 01.05.00", "kcpu.tarn");
+    ZELTest::TerminalProgram tarn(TarnOnTerminal("update --port '" + server->Path() + "'"), folder.Path().string());
+    ASSERT_TRUE(tarn.Started());
+    ASSERT_TRUE(tarn.WaitForText("Do you want to install these updates now?\r\n[y/N] "));
+    ASSERT_TRUE(tarn.Type("\x03"));
+    const ZELTest::ProcessResult result = tarn.Finish(std::chrono::seconds(20));
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(AfterLastPrompt(result.output, "[y/N] ", "\r\n").find("No"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("KCPU Update"), std::string::npos) << result.output;
 }
 
 // The cable goes in the middle of the LCPU's transfer: the run fails and leaves the LCPU in its
@@ -435,7 +692,7 @@ TEST_P(InterruptedTransfer, TheNextRunUpdatesTheTargetAgain)
     ASSERT_EQ(first.exitCode, 1) << first.output;
     nlohmann::json report = Report(first.output);
     EXPECT_EQ(report["result"]["outcome"], "failed");
-    EXPECT_EQ(report["result"]["targets"],
+    EXPECT_EQ(Outcomes(report),
         nlohmann::json::array({ { { "target", c.target }, { "outcome", "failed" }, { "step", c.step } } }))
         << report.dump(2);
     server->Inspect([](CSimDevice& device) { EXPECT_FALSE(device.BootLoaderOwner().has_value()); });
@@ -447,8 +704,7 @@ TEST_P(InterruptedTransfer, TheNextRunUpdatesTheTargetAgain)
     ASSERT_EQ(report["plan"]["targets"].size(), 1u) << report.dump(2);
     EXPECT_EQ(report["plan"]["targets"][0]["target"], c.target);
     EXPECT_EQ(report["result"]["outcome"], "updated");
-    EXPECT_EQ(report["result"]["targets"],
-        nlohmann::json::array({ { { "target", c.target }, { "outcome", "updated" } } }))
+    EXPECT_EQ(Outcomes(report), nlohmann::json::array({ { { "target", c.target }, { "outcome", "updated" } } }))
         << report.dump(2);
     server->Inspect([&](CSimDevice& device) {
         const std::vector<std::uint8_t> flashed = c.flashed(device);

@@ -20,10 +20,19 @@ enum class StopReason
 inline constexpr int kStandardInput = 0; // its file descriptor
 bool InputCanEnd(int fd = kStandardInput);
 
+// Which stop request came: a person at the keyboard, or anything else (a script, `timeout`, a service
+// manager, the console being closed, RaiseStopSignal).
+enum class StopSignal
+{
+    Interrupt, // SIGINT, Ctrl-C
+    Terminate, // SIGTERM, Ctrl-Break, the console closed
+};
+
 // Waits until SIGINT or SIGTERM arrives (blocked beforehand with BlockStopSignals) or, when
 // `watchInput` is set and InputCanEnd holds for standard input, until standard input reaches its
 // end; what arrives on it is discarded. Input is no longer read once the job went to the background.
-StopReason WaitForStopRequest(bool watchInput);
+// For a signal, `which` (when given) receives its kind.
+StopReason WaitForStopRequest(bool watchInput, StopSignal* which = nullptr);
 
 // Sends SIGTERM to this process, which wakes a WaitForStopRequest (a program ending its own watcher).
 int RaiseStopSignal();

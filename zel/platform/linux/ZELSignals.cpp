@@ -44,7 +44,7 @@ bool InputCanEnd(int fd)
     return foreground >= 0 && foreground == ::getpgrp();
 }
 
-StopReason WaitForStopRequest(bool watchInput)
+StopReason WaitForStopRequest(bool watchInput, StopSignal* which)
 {
     const sigset_t signals = StopSignals();
     const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
@@ -63,6 +63,8 @@ StopReason WaitForStopRequest(bool watchInput)
         if (watched[0].revents & POLLIN) {
             signalfd_siginfo info{};
             (void)!::read(signalFd, &info, sizeof info);
+            if (which != nullptr)
+                *which = info.ssi_signo == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate;
             reason = StopReason::Signal;
             break;
         }

@@ -12,21 +12,25 @@ namespace ZELPlatform {
 namespace {
 
 // Each Ctrl-C, Ctrl-Break or close of the console (and each RaiseStopSignal) counts one stop
-// request; WaitForStopRequest takes one at a time, as a blocked signal is taken on Linux.
-HANDLE StopRequests()
+// request; WaitForStopRequest takes one at a time, as a blocked signal is taken on Linux. Ctrl-C
+// is counted apart from the others, as SIGINT is told from SIGTERM.
+HANDLE StopRequests(StopSignal kind)
 {
-    static const HANDLE semaphore = ::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
-    return semaphore;
+    static const HANDLE interrupts = ::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+    static const HANDLE terminations = ::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+    return kind == StopSignal::Interrupt ? interrupts : terminations;
 }
 
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
     switch (type) {
     case CTRL_C_EVENT:
+        ::ReleaseSemaphore(StopRequests(StopSignal::Interrupt), 1, nullptr);
+        return TRUE; // handled: the process is not ended at once
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-        ::ReleaseSemaphore(StopRequests(), 1, nullptr);
-        return TRUE; // handled: the process is not ended at once
+        ::ReleaseSemaphore(StopRequests(StopSignal::Terminate), 1, nullptr);
+        return TRUE;
     default:
         return FALSE;
     }
@@ -41,7 +45,7 @@ HANDLE StandardInput()
 
 int BlockStopSignals()
 {
-    if (StopRequests() == nullptr)
+    if (StopRequests(StopSignal::Interrupt) == nullptr || StopRequests(StopSignal::Terminate) == nullptr)
         return SetErrnoFromLastError();
     return ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE) ? 0 : SetErrnoFromLastError();
 }
@@ -58,10 +62,11 @@ bool InputCanEnd(int fd)
     return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
 }
 
-StopReason WaitForStopRequest(bool watchInput)
+StopReason WaitForStopRequest(bool watchInput, StopSignal* which)
 {
-    const HANDLE requests = StopRequests();
-    if (requests == nullptr)
+    const HANDLE interrupts = StopRequests(StopSignal::Interrupt);
+    const HANDLE terminations = StopRequests(StopSignal::Terminate);
+    if (interrupts == nullptr || terminations == nullptr)
         return StopReason::Failed;
     HANDLE inputEnded = nullptr;
     std::thread reader;
@@ -77,27 +82,30 @@ StopReason WaitForStopRequest(bool watchInput)
             ::SetEvent(inputEnded);
         });
     }
-    const HANDLE waited[2] = {requests, inputEnded};
-    const DWORD count = inputEnded != nullptr ? 2 : 1;
+    const HANDLE waited[3] = {interrupts, terminations, inputEnded};
+    const DWORD count = inputEnded != nullptr ? 3 : 2;
     const DWORD result = ::WaitForMultipleObjects(count, waited, FALSE, INFINITE);
     if (reader.joinable()) {
-        if (result == WAIT_OBJECT_0 + 1)
+        if (result == WAIT_OBJECT_0 + 2)
             reader.join();
         else
             reader.detach();
     }
-    if (inputEnded != nullptr && result == WAIT_OBJECT_0 + 1)
+    if (inputEnded != nullptr && result == WAIT_OBJECT_0 + 2)
         ::CloseHandle(inputEnded);
-    if (result == WAIT_OBJECT_0)
+    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) {
+        if (which != nullptr)
+            *which = result == WAIT_OBJECT_0 ? StopSignal::Interrupt : StopSignal::Terminate;
         return StopReason::Signal;
-    if (result == WAIT_OBJECT_0 + 1)
+    }
+    if (result == WAIT_OBJECT_0 + 2)
         return StopReason::InputClosed;
     return StopReason::Failed;
 }
 
 int RaiseStopSignal()
 {
-    return ::ReleaseSemaphore(StopRequests(), 1, nullptr) ? 0 : SetErrnoFromLastError();
+    return ::ReleaseSemaphore(StopRequests(StopSignal::Terminate), 1, nullptr) ? 0 : SetErrnoFromLastError();
 }
 
 } // namespace ZELPlatform
