@@ -424,8 +424,8 @@ nlohmann::ordered_json TargetResultsJson(const std::vector<TargetResult>& result
     return targets;
 }
 
-// Each failure once: the dialog's error list, then what the boxes of the start said (the start's
-// failures, with the port's own reason when it could not be opened).
+// Each failure once: the dialog's error list (every failure of the start and the targets is on it),
+// then a port that could not be opened, with its own reason; that box is shown before the start begins.
 std::vector<std::string> Errors(const std::string& list, const std::vector<CliView::Box>& boxes,
     const std::string& portError)
 {
@@ -439,7 +439,7 @@ std::vector<std::string> Errors(const std::string& list, const std::vector<CliVi
         at = next;
     }
     for (const CliView::Box& box : boxes) {
-        if (!IsStartFailure(box.caption, box.style))
+        if (!IsStartFailure(box.caption, box.style) || box.text != GetUpdateText(APP_TEXT_PORT_NOT_ACCESSIBLE))
             continue;
         std::string error = ForTerminal(box.text);
         if (box.text == GetUpdateText(APP_TEXT_PORT_NOT_ACCESSIBLE) && !portError.empty())

@@ -267,8 +267,11 @@ std::string CUpdatePlanner::MissingFirmware(const DeviceInformation& device) con
 
 std::string CUpdatePlanner::PassedOverText(const DeviceInformation& device) const
 {
-    std::string lines;
     const std::vector<int> slots = SlotsOfDevice(device);
+    // For a device without rules every file would be "not for it": its own message says enough.
+    if (slots.empty())
+        return {};
+    std::string lines;
     for (int slot = 1; slot <= CFirmwareCatalogue::SLOT_COUNT; ++slot) {
         const FirmwareSlot& file = m_catalogue.Slot(slot);
         if (file.path.empty() || std::find(slots.begin(), slots.end(), slot) != slots.end())

@@ -475,13 +475,13 @@ TEST_F(TransmitFirmwareECPUTest, RefusedSendsFailTheirStep)
         client.blockStatus = c.blockStatus;
         client.goStatus = c.goStatus;
         const std::size_t failures = log.sink.CountContaining(c.text);
-        const std::size_t causes = log.sink.CountContaining("the device link refused the request");
+        const std::size_t causes = log.sink.CountContaining("the device link did not take the request");
         const std::size_t sentLines = log.sink.CountContaining("The Go command has been sent.");
         EXPECT_EQ(client.TransmitFirmwareECPU(file), ZEL_STATUS_UNSPECIFIC_ERROR);
         EXPECT_EQ(client.sent.size(), c.sends);
         EXPECT_EQ(client.LastFailure(), CZELSTM32BootLoader::Failure::SendRefused) << client.DescribeLastFailure();
         EXPECT_TRUE(log.sink.WaitForLine(c.text, failures + 1));
-        EXPECT_TRUE(log.sink.WaitForLine("the device link refused the request", causes + 1));
+        EXPECT_TRUE(log.sink.WaitForLine("the device link did not take the request", causes + 1));
         EXPECT_EQ(log.sink.CountContaining("The Go command has been sent."), sentLines);
         progress.Take();
     }

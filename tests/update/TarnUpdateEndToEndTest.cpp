@@ -192,7 +192,12 @@ const CheckCase kCheckCases[] = {
         { { 3, "V 01.05.00", "kcpu.tarn" } }, 1,
         "  KCPU              V 01.04.00\n"
         "The update could not be started because there is a FS CAN device attached at the moment. Detach all FS "
-        "CAN devices and restart the update.",
+        "CAN devices and restart the update.\n"
+        "The update could not be started because there is a LBUS device attached at the moment. Detach all LBUS "
+        "devices and restart the update.\n"
+        "The update could not be started because the emergency stop is pressed. Release the emergency stop and "
+        "restart the update.\n"
+        "Result: blocked.\n",
         "blocked", "The update could not be started because there is a FS CAN device attached at the moment.",
         "QTR-1" },
     { "hardware without rules",
@@ -241,6 +246,10 @@ TEST_P(TarnCheck, SaysWhatTheDeviceHasAndWhatAnUpdateWouldDo)
     } else {
         ASSERT_FALSE(report["result"]["errors"].empty()) << report.dump(2);
         EXPECT_EQ(report["result"]["errors"][0].get<std::string>().rfind(c.error, 0), 0u) << report.dump(2);
+        // Every blocker is an error of its own.
+        if (c.outcome == std::string("blocked")) {
+            EXPECT_EQ(report["result"]["errors"].size(), 3u) << report.dump(2);
+        }
     }
 }
 
@@ -807,6 +816,8 @@ TEST_F(TarnAgainstSimulator, UpdateVerifyReadsTheImageBack)
         { "without the option", "", R"({ "corruptWriteAt": "0x08000400" })", 0, "Status: Update succeeded\n" },
         { "read-out protection", "--verify", R"({ "readProtected": true })", 0,
             "KCPU: updated, not verified (read-out protection)." },
+        { "read-out protection, as JSON", "--verify --json", R"({ "readProtected": true })", 0,
+            "\"verificationNote\": \"read-out protection\"" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -889,10 +900,25 @@ TEST_F(TarnAgainstSimulator, AProcessorThatKeepsItsOldVersionFailsTheRun)
     const nlohmann::json report = Report(result.output);
     EXPECT_EQ(report["result"]["outcome"], "failed");
     ASSERT_EQ(report["result"]["targets"].size(), 2u) << result.output;
-    EXPECT_EQ(report["result"]["targets"][0]["target"], "LCPU");
-    EXPECT_EQ(report["result"]["targets"][0]["outcome"], "updated");
-    EXPECT_EQ(report["result"]["targets"][1]["target"], "KCPU");
-    EXPECT_EQ(report["result"]["targets"][1]["outcome"], "failed");
+    const nlohmann::json& lcpu = report["result"]["targets"][0];
+    EXPECT_EQ(lcpu["target"], "LCPU");
+    EXPECT_EQ(lcpu["outcome"], "updated");
+    EXPECT_EQ(lcpu["file"], "./Firmware/lcpu.tarn");
+    EXPECT_EQ(lcpu["from"], "V 01.02.07");
+    EXPECT_EQ(lcpu["to"], "V 01.03.00");
+    EXPECT_EQ(lcpu["bytes"], 2048);
+    EXPECT_GT(lcpu["seconds"].get<double>(), 0.0);
+    EXPECT_EQ(lcpu["verified"], "not-asked");
+    EXPECT_EQ(lcpu["confirmed"], "confirmed");
+    EXPECT_EQ(lcpu["reportedVersion"], "V 01.03.00");
+    const nlohmann::json& kcpu = report["result"]["targets"][1];
+    EXPECT_EQ(kcpu["target"], "KCPU");
+    EXPECT_EQ(kcpu["outcome"], "failed");
+    EXPECT_EQ(kcpu["step"], unconfirmed);
+    EXPECT_EQ(kcpu["confirmed"], "unconfirmed");
+    EXPECT_EQ(kcpu["reportedVersion"], "V 01.04.00");
+    EXPECT_EQ(kcpu["to"], "V 01.05.00");
+    EXPECT_EQ(report["result"]["errors"], nlohmann::json::array({ unconfirmed }));
 
     // The journal keeps what the device reported.
     const ZELTest::ProcessResult history
