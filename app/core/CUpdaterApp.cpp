@@ -1,5 +1,7 @@
 #include "app/core/CUpdaterApp.h"
 
+#include "app/core/UpdateTexts.h"
+
 #include "zel/crash/CZELMemoryDump.h"
 #include "zel/foundation/CZELIniManager.h"
 #include "zel/foundation/CZELLanguage.h"
@@ -7,6 +9,7 @@
 #include "zel/foundation/ZELConversions.h"
 #include "zel/foundation/ZELStatus.h"
 #include "zel/log/CZELSystemLogEx.h"
+#include "zel/platform/ZELProcess.h"
 #include "zel/plugins/CZELPluginManager.h"
 #include "zel/queue/CZELMessageQueue.h"
 #include "zel/threads/CZELThreadMonitor.h"
@@ -15,6 +18,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -214,6 +218,15 @@ long CUpdaterApp::StartModules()
     // Read before the log ran; an operator who looks into the log finds them there too.
     for (const std::string& warning : m_settingsWarnings)
         m_dialog.Log(warning, ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+    // A run without its log file is said at once, not found out afterwards.
+    if (GetZELSystemLogEx().GetFilePath().empty()) {
+        char warning[512];
+        std::snprintf(warning, sizeof warning, GetUpdateText(APP_TEXT_LOG_NOT_WRITTEN),
+            ZELPlatform::JoinPath(".", "Logs").c_str());
+        m_dialog.Log(warning, ZEL_SYSTEM_LOG_EX_EVENT_WARNING);
+        if (const auto& reporter = WarningReporter())
+            reporter(warning);
+    }
     GetZELMemoryDump().Initialize(kApplicationName);
     GetZELThreadMonitor().Initialize();
     GetZELMessageQueue().Initialize(false);

@@ -1384,29 +1384,25 @@ std::string CUpdaterDlg::IdentifyAgain()
     // The versions must come from answers given now, not from the start's.
     ClearDeviceInformation();
     const std::string noAnswer = GetUpdateText(APP_TEXT_NO_ANSWER_AFTER_UPDATE);
-    const auto asked = [](long status) { return status == ZEL_STATUS_SUCCESS; };
+    const auto ask = [&](long first, long target, const Builder& build) {
+        return SendAndWait(first, target, build) == ZEL_STATUS_SUCCESS ? std::string() : noAnswer;
+    };
     switch (m_protocol.load()) {
     case ZEL_PROTOCOL_VELTRIX:
-        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetVeltrixDeviceInfo(b); }))
-            ? std::string() : noAnswer;
+        return ask(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetVeltrixDeviceInfo(b); });
     case ZEL_PROTOCOL_OMBRA:
-        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetOmbraDeviceInfo(b); }))
-            ? std::string() : noAnswer;
+        return ask(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetOmbraDeviceInfo(b); });
     case ZEL_PROTOCOL_CCPU2:
-        return asked(SendAndWait(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetCCPU2DeviceInfo(b); }))
-            ? std::string() : noAnswer;
+        return ask(1, 2, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqGetCCPU2DeviceInfo(b); });
     case ZEL_PROTOCOL_MCPU:
     case ZEL_PROTOCOL_MCPU_CRC:
-        if (GetSettings().mcpuMode) {
-            {
-                std::lock_guard lock(m_lock);
-                m_device.moduleListReceived = 0;
-            }
-            return asked(SendAndWait(17, 18, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqModuleList(b); }))
-                ? std::string() : noAnswer;
+        if (!GetSettings().mcpuMode)
+            return ask(13, 14, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqBoardInfo(b); });
+        {
+            std::lock_guard lock(m_lock);
+            m_device.moduleListReceived = 0;
         }
-        return asked(SendAndWait(13, 14, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqBoardInfo(b); }))
-            ? std::string() : noAnswer;
+        return ask(17, 18, [](CZELCommandSet& c, std::uint8_t* b) { return c.PrepareReqModuleList(b); });
     default:
         break;
     }

@@ -171,6 +171,10 @@ constexpr Text g_texts[] = {
         "Starten Sie das Update erneut: der %s wird zuerst erneut geflasht." },
     { APP_TEXT_NEXT_START_AGAIN, "Start the update again: what failed is updated again.",
         "Starten Sie das Update erneut: was fehlgeschlagen ist, wird erneut aktualisiert." },
+    { APP_TEXT_LOG_NOT_WRITTEN,
+        "The log file cannot be written in %s: this run keeps no log. Check that the working folder can be written.",
+        "Die Log-Datei kann in %s nicht geschrieben werden: dieser Lauf hat kein Log. Prüfen Sie, ob der Arbeitsordner "
+        "beschreibbar ist." },
     { APP_TEXT_NEXT_RECONNECT, "Connect the device again and start the update again.",
         "Schließen Sie das Gerät wieder an und starten Sie das Update erneut." },
     { APP_TEXT_RECOVERY_CHOOSE,

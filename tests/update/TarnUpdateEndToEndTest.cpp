@@ -984,6 +984,8 @@ TEST_F(TarnAgainstSimulator, AFolderThatCannotTakeTheFilesSwitchesNoProcessor)
         std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("No processor has been touched."), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("The log file cannot be written in ./Logs: this run keeps no log."), std::string::npos)
+        << result.output;
     server->Inspect([](CSimDevice& device) {
         EXPECT_FALSE(device.BootLoaderOwner().has_value());
         EXPECT_TRUE(device.BootLoader(CSimDevice::Processor::KCPU).ProgrammedImage().empty());
