@@ -747,6 +747,9 @@ int RunHistory(bool json)
         if (e->bytesWritten != 0)
             std::cout << ", " << e->bytesWritten << " bytes";
         std::cout << ")" << (e->recovery ? "  recovery" : "");
+        // What the device reported when it was asked after the update.
+        if (!e->confirmation.empty())
+            std::cout << "  " << e->confirmation << (e->confirmedVersion.empty() ? "" : " " + e->confirmedVersion);
         if (e->LeftInBootloader())
             std::cout << "  left in its bootloader";
         std::cout << "\n";

@@ -934,6 +934,14 @@ TEST_F(TarnAgainstSimulator, AProcessorThatKeepsItsOldVersionFailsTheRun)
     EXPECT_EQ(entries[1]["outcome"], "updated");
     EXPECT_EQ(entries[1]["confirmation"], "confirmed");
     EXPECT_EQ(entries[1]["confirmedVersion"], "V 01.03.00");
+    const ZELTest::ProcessResult words
+        = ZELTest::RunProgram("cd '" + folder.Path().string() + "' && " + Tarn("history"));
+    EXPECT_NE(words.output.find("KCPU  V 01.05.00  failed (finished, 2048 bytes)  unconfirmed V 01.04.00"),
+        std::string::npos)
+        << words.output;
+    EXPECT_NE(words.output.find("LCPU  V 01.03.00  updated (finished, 2048 bytes)  confirmed V 01.03.00"),
+        std::string::npos)
+        << words.output;
 }
 
 // A lost expander notice is asked for again; a list that stays short stops the start before any switch.
