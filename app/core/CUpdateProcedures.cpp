@@ -238,6 +238,9 @@ long CUpdateProcedures::RunTarget(UpdateTarget target)
 CUpdateProcedures::Outcome CUpdateProcedures::RunProcedure(const Procedure& procedure)
 {
     const Clock::time_point start = Clock::now();
+    // Of this target's transfer only, none yet.
+    m_transferStatus = ZEL_STATUS_SUCCESS;
+    m_restartStatus = ZEL_STATUS_SUCCESS;
     m_dialog.Log(procedure.planLine, ZEL_SYSTEM_LOG_EX_EVENT_INFORMATION);
     const FirmwareSlot& file = m_dialog.GetCatalogue().Slot(procedure.slot);
     // A processor in its bootloader gets erased: it is never asked for an image that is not there.
@@ -467,8 +470,11 @@ void CUpdateProcedures::CheckReachable(const Procedure& procedure, const Outcome
         m_dialog.SetDeviceUnreachable(reason, next);
         return;
     }
-    // The device answers as long as its port is there.
-    if (!PortComesBack())
+    // The device answers as long as its port is there; a port that is not known to be gone is left
+    // alone, since opening it again could cost an answer on its way.
+    const bool portTrouble = m_restartStatus != ZEL_STATUS_SUCCESS || m_dialog.GetLink().GetPortGoneFor().count() > 0
+        || GetZELSTM32BootLoader().LastFailure() == CZELSTM32BootLoader::Failure::DeviceLinkGone;
+    if (portTrouble && !PortComesBack())
         m_dialog.SetDeviceUnreachable(portGone(), reconnect);
 }
 
