@@ -1470,6 +1470,9 @@ void CUpdaterDlg::ConfirmUpdatedTargets()
         m_results = results;
         for (const std::string& line : lines)
             m_errorList += "\r\n\t- " + line;
+        // Starting again is no remedy for a file the processor does not take.
+        if (!lines.empty() && m_nextStep.empty())
+            m_nextStep = GetUpdateText(APP_TEXT_NEXT_CHECK_FILE);
         listener = m_confirmationListener;
     }
     if (listener)

@@ -175,6 +175,11 @@ constexpr Text g_texts[] = {
         "The log file cannot be written in %s: this run keeps no log. Check that the working folder can be written.",
         "Die Log-Datei kann in %s nicht geschrieben werden: dieser Lauf hat kein Log. Prüfen Sie, ob der Arbeitsordner "
         "beschreibbar ist." },
+    { APP_TEXT_NEXT_CHECK_FILE,
+        "A processor that keeps its old version after its transfer will do so again: check that the file is that "
+        "processor's firmware for this device before the next start.",
+        "Ein Prozessor, der nach der Übertragung seine alte Version meldet, wird das wieder tun: prüfen Sie vor dem "
+        "nächsten Start, ob die Datei die Firmware dieses Prozessors für dieses Gerät ist." },
     { APP_TEXT_NEXT_RECONNECT, "Connect the device again and start the update again.",
         "Schließen Sie das Gerät wieder an und starten Sie das Update erneut." },
     { APP_TEXT_RECOVERY_CHOOSE,

@@ -103,6 +103,7 @@ inline constexpr unsigned long APP_TEXT_NEXT_FLASHED_FIRST = 0x13000332;  // %s 
 inline constexpr unsigned long APP_TEXT_NEXT_START_AGAIN = 0x13000333;
 inline constexpr unsigned long APP_TEXT_NEXT_RECONNECT = 0x13000334;
 inline constexpr unsigned long APP_TEXT_LOG_NOT_WRITTEN = 0x13000335; // %s folder
+inline constexpr unsigned long APP_TEXT_NEXT_CHECK_FILE = 0x13000336;
 inline constexpr unsigned long APP_TEXT_CAPTION_ABORTED = 0x14000001;
 inline constexpr unsigned long APP_TEXT_CAPTION_START = 0x14000002;
 inline constexpr unsigned long APP_TEXT_CAPTION_FAILED = 0x14000003;

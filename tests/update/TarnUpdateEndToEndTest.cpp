@@ -895,7 +895,11 @@ TEST_F(TarnAgainstSimulator, AProcessorThatKeepsItsOldVersionFailsTheRun)
     const ZELTest::ProcessResult result = Run("update --yes --json");
     EXPECT_EQ(result.exitCode, 1) << result.output;
     const std::string unconfirmed = "The KCPU reports V 01.04.00 after the update; the file was V 01.05.00.";
-    EXPECT_NE(result.output.find("- " + unconfirmed), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("- " + unconfirmed + "\n\nA processor that keeps its old version after its "
+                                 "transfer will do so again: check that the file is that processor's firmware for "
+                                 "this device before the next start."),
+        std::string::npos)
+        << result.output;
     EXPECT_EQ(result.output.find("Update succeeded"), std::string::npos) << result.output;
     const nlohmann::json report = Report(result.output);
     EXPECT_EQ(report["result"]["outcome"], "failed");
